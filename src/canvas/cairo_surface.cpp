@@ -1,0 +1,313 @@
+#include "canvas/cairo_surface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "canvas/fonts.h"
+#include "support/legacy.h"
+
+namespace plasma {
+namespace {
+
+// Larger surfaces would only come from hostile numbers (a stops list of thousands of names); the
+// largest real panel is 8K.
+constexpr int kMaxSide = 32767;
+constexpr long long kMaxPixels = 80LL * 1000 * 1000;
+
+void checkFinite(double a, double b = 0, double c = 0, double d = 0) {
+  if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c) || !std::isfinite(d) ||
+      std::fabs(a) > 1e7 || std::fabs(b) > 1e7 || std::fabs(c) > 1e7 || std::fabs(d) > 1e7) {
+    throw RuntimeError(ErrorKind::Overflow, "drawing coordinate out of range");
+  }
+}
+
+// Cairo rejects a whole string on one bad byte; show a replacement character instead.
+std::string validUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool ok = len > 0 && i + len <= text.size();
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (ok && c == 0) ok = false;
+    if (ok) {
+      out.append(text.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Picture::Picture(cairo_surface_t* image) : image_(image) {}
+Picture::~Picture() { cairo_surface_destroy(image_); }
+int Picture::width() const { return cairo_image_surface_get_width(image_); }
+int Picture::height() const { return cairo_image_surface_get_height(image_); }
+
+CairoSurface::CairoSurface(int width, int height) { create(width, height); }
+
+CairoSurface::~CairoSurface() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+std::unique_ptr<CairoSurface> CairoSurface::fromPicture(const Picture& picture) {
+  auto s = std::make_unique<CairoSurface>(picture.width(), picture.height());
+  cairo_set_operator(s->cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(s->cr_, picture.cairo(), 0, 0);
+  cairo_paint(s->cr_);
+  cairo_set_operator(s->cr_, CAIRO_OPERATOR_OVER);
+  return s;
+}
+
+void CairoSurface::create(int width, int height) {
+  width = std::max(0, width);
+  height = std::max(0, height);
+  if (width > kMaxSide || height > kMaxSide ||
+      static_cast<long long>(width) * height > kMaxPixels) {
+    throw RuntimeError(ErrorKind::Overflow, "surface of " + std::to_string(width) + " x " +
+                                                std::to_string(height) + " pixels is too large");
+  }
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+  width_ = width;
+  height_ = height;
+  surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cr_ = cairo_create(surface_);
+  cairo_set_font_options(cr_, standingFontOptions());
+  cairo_set_font_face(cr_, standingFace(italic_).face);
+  applyFont();
+  clear();
+}
+
+void CairoSurface::checkContext() const {
+  // A context in an error state silently ignores every later drawing call; start a fresh one.
+  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+    auto* self = const_cast<CairoSurface*>(this);
+    std::fprintf(stderr, "plasma: drawing context reset after: %s\n",
+                 cairo_status_to_string(cairo_status(cr_)));
+    cairo_destroy(self->cr_);
+    self->cr_ = cairo_create(surface_);
+    cairo_set_font_options(self->cr_, standingFontOptions());
+    cairo_set_font_face(self->cr_, standingFace(italic_).face);
+    applyFont();
+  }
+}
+
+void CairoSurface::resize(int width, int height) {
+  if (width == width_ && height == height_) {
+    clear();
+    return;
+  }
+  create(width, height);
+}
+
+void CairoSurface::setSource(Colour c) const {
+  cairo_set_source_rgb(cr_, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+}
+
+void CairoSurface::applyFont() const { cairo_set_font_size(cr_, emPixels(fontSize_)); }
+
+void CairoSurface::setBackColour(Colour c) {
+  back_ = c;
+  clear();
+}
+
+void CairoSurface::setFontSize(double points) {
+  checkFinite(points);
+  if (points <= 0) points = 1;
+  fontSize_ = points;
+  applyFont();
+}
+
+void CairoSurface::setItalic(bool on) {
+  if (on == italic_) return;
+  italic_ = on;
+  cairo_set_font_face(cr_, standingFace(italic_).face);
+  applyFont();
+}
+
+void CairoSurface::moveTo(double x, double y) {
+  checkFinite(x, y);
+  x_ = x;
+  y_ = y;
+}
+
+double CairoSurface::textWidth(std::string_view text) const {
+  const std::string s = validUtf8(text);
+  cairo_text_extents_t ext;
+  cairo_text_extents(cr_, s.c_str(), &ext);
+  checkContext();
+  // Hinted advances are whole pixels; the matrix arithmetic leaves a little floating-point noise.
+  return std::round(ext.x_advance);
+}
+
+double CairoSurface::textHeight(std::string_view) const {
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr_, &fe);
+  return fe.ascent + fe.descent;
+}
+
+void CairoSurface::print(std::string_view text) {
+  const std::string s = validUtf8(text);
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr_, &fe);
+  const double baseline = y_ + fe.ascent;
+  setSource(fore_);
+  cairo_move_to(cr_, x_, baseline);
+  cairo_show_text(cr_, s.c_str());
+  if (underline_) {
+    const FontFace& face = standingFace(italic_);
+    const double em = emPixels(fontSize_);
+    const double thickness = std::max(1.0, std::round(face.underlineThickness * em));
+    const double top = std::round(baseline + face.underlinePosition * em - thickness / 2);
+    cairo_text_extents_t ext;
+    cairo_text_extents(cr_, s.c_str(), &ext);
+    cairo_rectangle(cr_, x_, top, ext.x_advance, thickness);
+    cairo_fill(cr_);
+  }
+  cairo_new_path(cr_);
+  checkContext();
+  x_ = 0;
+  y_ += fe.ascent + fe.descent;
+}
+
+void CairoSurface::line(double x1, double y1, double x2, double y2) {
+  checkFinite(x1, y1, x2, y2);
+  cairo_save(cr_);
+  cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
+  cairo_set_line_width(cr_, kLineWidth);
+  cairo_set_line_cap(cr_, CAIRO_LINE_CAP_SQUARE);
+  setSource(fore_);
+  cairo_move_to(cr_, std::floor(x1) + 0.5, std::floor(y1) + 0.5);
+  cairo_line_to(cr_, std::floor(x2) + 0.5, std::floor(y2) + 0.5);
+  cairo_stroke(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+namespace {
+struct PixelRect {
+  double x, y, w, h;
+};
+// The pixels a box covers: from the pixel of one corner to the pixel of the other, both included.
+PixelRect coveredPixels(double x1, double y1, double x2, double y2) {
+  const double l = std::floor(std::min(x1, x2));
+  const double r = std::floor(std::max(x1, x2));
+  const double t = std::floor(std::min(y1, y2));
+  const double b = std::floor(std::max(y1, y2));
+  return {l, t, r - l + 1, b - t + 1};
+}
+}  // namespace
+
+void CairoSurface::box(double x1, double y1, double x2, double y2) {
+  checkFinite(x1, y1, x2, y2);
+  const PixelRect p = coveredPixels(x1, y1, x2, y2);
+  cairo_save(cr_);
+  cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
+  if (fillStyle_ == FillStyle::Solid) {
+    setSource(fill_);
+    cairo_rectangle(cr_, p.x, p.y, p.w, p.h);
+    cairo_fill(cr_);
+  }
+  // The outline lies inside the covered pixels, kLineWidth thick.
+  setSource(fore_);
+  const double lw = std::min({kLineWidth, p.w, p.h});
+  cairo_rectangle(cr_, p.x, p.y, p.w, lw);
+  cairo_rectangle(cr_, p.x, p.y + p.h - lw, p.w, lw);
+  cairo_rectangle(cr_, p.x, p.y, lw, p.h);
+  cairo_rectangle(cr_, p.x + p.w - lw, p.y, lw, p.h);
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+void CairoSurface::filledBox(double x1, double y1, double x2, double y2) {
+  checkFinite(x1, y1, x2, y2);
+  const PixelRect p = coveredPixels(x1, y1, x2, y2);
+  cairo_save(cr_);
+  cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
+  setSource(fore_);
+  cairo_rectangle(cr_, p.x, p.y, p.w, p.h);
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+void CairoSurface::circle(double cx, double cy, double radius) {
+  checkFinite(cx, cy, radius);
+  cairo_save(cr_);
+  cairo_new_path(cr_);
+  cairo_arc(cr_, cx, cy, std::fabs(radius), 0, 2 * M_PI);
+  if (fillStyle_ == FillStyle::Solid) {
+    setSource(fill_);
+    cairo_fill_preserve(cr_);
+  }
+  setSource(fore_);
+  cairo_set_line_width(cr_, kLineWidth);
+  cairo_stroke(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+void CairoSurface::copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx,
+                            int dy) {
+  if (width <= 0 || height <= 0) return;
+  cairo_surface_flush(source.image());
+  cairo_save(cr_);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr_, source.image(), dx - sx, dy - sy);
+  cairo_rectangle(cr_, dx, dy, width, height);
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+void CairoSurface::clear() {
+  cairo_save(cr_);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  setSource(back_);
+  cairo_paint(cr_);
+  if (picture_) {
+    cairo_set_source_surface(cr_, picture_->cairo(), 0, 0);
+    cairo_paint(cr_);
+  }
+  cairo_restore(cr_);
+  checkContext();
+  x_ = 0;
+  y_ = 0;
+}
+
+void CairoSurface::setPicture(std::shared_ptr<const Picture> picture) {
+  picture_ = std::move(picture);
+  if (!picture_) return;
+  cairo_save(cr_);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr_, picture_->cairo(), 0, 0);
+  cairo_rectangle(cr_, 0, 0, picture_->width(), picture_->height());
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  checkContext();
+}
+
+bool writePng(cairo_surface_t* image, const std::string& path) {
+  cairo_surface_flush(image);
+  const cairo_status_t st = cairo_surface_write_to_png(image, path.c_str());
+  if (st != CAIRO_STATUS_SUCCESS) {
+    std::fprintf(stderr, "plasma: cannot write %s: %s\n", path.c_str(), cairo_status_to_string(st));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace plasma

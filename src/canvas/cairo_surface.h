@@ -1,0 +1,83 @@
+#pragma once
+#include "canvas/surface.h"
+
+namespace plasma {
+
+// A Surface on an opaque Cairo image (RGB24), so copies to the window are plain memory copies.
+class CairoSurface final : public Surface {
+ public:
+  CairoSurface(int width, int height);
+  ~CairoSurface() override;
+  CairoSurface(const CairoSurface&) = delete;
+  CairoSurface& operator=(const CairoSurface&) = delete;
+
+  // A surface that shows a decoded picture at its natural size (the logo holders).
+  static std::unique_ptr<CairoSurface> fromPicture(const Picture& picture);
+
+  int pixelWidth() const override { return width_; }
+  int pixelHeight() const override { return height_; }
+  void resize(int width, int height) override;
+
+  void setBackColour(Colour c) override;
+  Colour backColour() const override { return back_; }
+  void setForeColour(Colour c) override { fore_ = c; }
+  Colour foreColour() const override { return fore_; }
+  void setFillColour(Colour c) override { fill_ = c; }
+  Colour fillColour() const override { return fill_; }
+  void setFillStyle(FillStyle style) override { fillStyle_ = style; }
+  FillStyle fillStyle() const override { return fillStyle_; }
+
+  void setFontSize(double points) override;
+  double fontSize() const override { return fontSize_; }
+  void setItalic(bool on) override;
+  bool italic() const override { return italic_; }
+  void setUnderline(bool on) override { underline_ = on; }
+  bool underline() const override { return underline_; }
+
+  void moveTo(double x, double y) override;
+  double currentX() const override { return x_; }
+  double currentY() const override { return y_; }
+
+  void print(std::string_view text) override;
+  double textWidth(std::string_view text) const override;
+  double textHeight(std::string_view text) const override;
+
+  void line(double x1, double y1, double x2, double y2) override;
+  void box(double x1, double y1, double x2, double y2) override;
+  void filledBox(double x1, double y1, double x2, double y2) override;
+  void circle(double cx, double cy, double radius) override;
+  void copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx,
+                int dy) override;
+
+  void clear() override;
+  void setPicture(std::shared_ptr<const Picture> picture) override;
+  void removePicture() override { picture_.reset(); }
+
+  cairo_surface_t* image() const override { return surface_; }
+
+ private:
+  void create(int width, int height);
+  void applyFont() const;
+  void setSource(Colour c) const;
+  void checkContext() const;
+
+  int width_ = 0;
+  int height_ = 0;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+  Colour back_ = colours::kWhite;
+  Colour fore_ = colours::kBlack;
+  Colour fill_ = colours::kBlack;
+  FillStyle fillStyle_ = FillStyle::Transparent;
+  double fontSize_ = 18.0;
+  bool italic_ = false;
+  bool underline_ = false;
+  double x_ = 0;
+  double y_ = 0;
+  std::shared_ptr<const Picture> picture_;
+};
+
+// Writes a surface's pixels as a PNG file; false (and a log line) on failure.
+bool writePng(cairo_surface_t* image, const std::string& path);
+
+}  // namespace plasma

@@ -1,0 +1,133 @@
+#include "display/display.h"
+
+#include <cstdlib>
+
+#include "display/procedures.h"
+#include "plasma/artwork.h"
+#include "support/log.h"
+
+namespace plasma {
+
+const char* pageNameText(PageName page) {
+  switch (page) {
+    case PageName::Type0: return "type0";
+    case PageName::Type1: return "type1";
+    case PageName::Type2: return "type2";
+    case PageName::Type3: return "type3";
+    case PageName::Type4: return "type4";
+    case PageName::Type5: return "type5";
+    case PageName::Type6A: return "type6a";
+    case PageName::Type6B: return "type6b";
+    case PageName::Board: return "board";
+    case PageName::TwoRowBoard: return "two-row-board";
+    case PageName::Message: return "message";
+    case PageName::Picture: return "picture";
+    case PageName::Notice: return "notice";
+    case PageName::Black: return "black";
+  }
+  return "black";
+}
+
+namespace {
+
+std::unique_ptr<CairoSurface> logoHolder(const char* name) {
+  const artwork::Blob blob = artwork::find(name);
+  if (blob.empty()) throw RuntimeError(ErrorKind::FileNotFound, std::string("artwork ") + name);
+  return CairoSurface::fromPicture(*decodePicture(blob.data, blob.size, name));
+}
+
+int staleSecondsFromEnvironment() {
+  const char* v = std::getenv("PLASMA_STALE_SECONDS");
+  if (!v || !*v) return kStaleSecondsDefault;
+  char* end = nullptr;
+  const long n = std::strtol(v, &end, 10);
+  if (*end != '\0' || n <= 0 || n > 86400 * 7) {
+    logLine(std::string("PLASMA_STALE_SECONDS=\"") + v + "\" is not a number of seconds; using 300");
+    return kStaleSecondsDefault;
+  }
+  return static_cast<int>(n);
+}
+
+}  // namespace
+
+Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, FetchMode fetchMode)
+    : window(w),
+      loop(l),
+      images(imgs),
+      timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] { displayTick(*this); })),
+      timerStops(l.createTimer("stops timer", 1000, false, [this] { stopsTimerEvent(*this); })),
+      pbDraw_(std::make_unique<CairoSurface>(33, 29)),
+      pbStops_(std::make_unique<CairoSurface>(37, 29)),
+      pbLogoNavy_(logoHolder("logo-navy.bmp")),
+      pbLogoGreen_(logoHolder("logo-green.bmp")),
+      http_(http),
+      fetcher_(std::make_unique<FetchWorker>(http, l, fetchMode)) {
+  staleSeconds = staleSecondsFromEnvironment();
+}
+
+Display::~Display() = default;
+
+void Display::loadStep() {
+  // The window itself is placed by whoever made it (one monitor); the canvas is its client area.
+  pbDraw_->resize(window.clientWidth(), window.clientHeight());
+  wipeSteps = 1;
+  type6Alternation = 1;
+  messageIndex = 0;
+}
+
+void Display::setDisplayType(Int16 id) {
+  displayType = id;
+  screenPhase = 0;
+  layoutVariant = 1;
+  loadTimetable();
+  window.refresh();
+  showNextScreen(*this, true);
+}
+
+void Display::clearCanvas() {
+  canvas().setBackColour(colours::kBlack);
+  canvas().clear();
+  presentCanvas(PageName::Black);
+}
+
+void Display::setBoardColours() {
+  canvas().setBackColour(colours::kBoardBackground);
+  canvas().setForeColour(colours::kWhite);
+}
+
+void Display::presentCanvas(PageName page) {
+  plasma::presentCanvas(canvas(), window, wipeEnabled, wipeSteps);
+  currentPage_ = page;
+  window.pagePresented(pageNameText(page));
+  if (onPagePresented) onPagePresented(page);
+}
+
+void Display::showNextPicture(bool restartCycle) {
+  if (restartCycle) tickCount = 0;
+  if (store.pictureCount == 0) {
+    clearCanvas();
+    return;
+  }
+  if (restartCycle) store.pictureIndex = add16(store.pictureIndex, 1);
+  if (store.pictureIndex >= store.pictureCount) store.pictureIndex = 0;
+  const std::string& path = item(store.pictureFiles, store.pictureIndex);
+  if (!images.pictureFileExists(path)) {
+    clearCanvas();
+    return;
+  }
+  canvas().setPicture(images.load(path));
+  presentCanvas(PageName::Picture);
+}
+
+void Display::trapError(const char* procedure, const RuntimeError& e) {
+  logLine(std::string(procedure) + ": " + e.what() + "; the screen is black until the next page");
+  if (onTrappedError) onTrappedError(std::string(procedure) + ": " + e.what());
+  clearCanvas();
+}
+
+std::string Display::timetableUrl() const {
+  return serverBaseUrl + "/tabs/plasmatimetable.php?Circuit=" + decimal(displayType);
+}
+
+}  // namespace plasma

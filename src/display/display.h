@@ -1,0 +1,149 @@
+#pragma once
+// frmDisplay: the one working window. It owns the display state, the timetable store, the four
+// picture surfaces, the three timers and the feed, and runs every procedure on the loop's thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "canvas/cairo_surface.h"
+#include "feed/timetable.h"
+#include "platform/event_loop.h"
+#include "platform/http_client.h"
+#include "platform/image_loader.h"
+#include "platform/window.h"
+#include "support/legacy.h"
+
+namespace plasma {
+
+// The page now on screen, as the simulation, the status file and the frame log name it.
+enum class PageName {
+  Type0, Type1, Type2, Type3, Type4, Type5, Type6A, Type6B,
+  Board, TwoRowBoard, Message, Picture, Notice, Black,
+};
+const char* pageNameText(PageName page);
+
+// What the feed knows about its own health, for logs and the status file.
+struct FeedStatus {
+  bool everLoaded = false;
+  std::int64_t lastGoodUs = -1;       // loop time of the last good load
+  std::int64_t lastGoodWallSeconds = 0;  // wall-clock time of the last good load (for people)
+  std::string lastFailure;            // why the last failed load failed
+  std::int64_t lastFailureWallSeconds = 0;
+  int failuresInARow = 0;
+  bool staleCleared = false;          // the train lists were emptied for old data
+  long loads = 0;
+  long failures = 0;
+};
+
+// A train list older than this (no good load since) is emptied, so no countdown is shown from old
+// data. PLASMA_STALE_SECONDS overrides it.
+inline constexpr int kStaleSecondsDefault = 300;
+
+class Display {
+ public:
+  Display(Window& window, EventLoop& loop, HttpClient& http, ImageLoader& images,
+          FetchMode fetchMode);
+  ~Display();
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
+
+  // ---- display state: every integer 16-bit signed ----
+  Int16 displayType = 0;
+  Int16 screenPhase = 0;  // 0 own page (or picture), 1 departure board, 2 message page
+  Int16 tickCount = 0;
+  Int16 layoutVariant = 0;
+  Int16 wipeEnabled = 0;
+  Int16 wipeSteps = 0;
+  Int16 mainPageSeconds = 0;
+  Int16 boardSeconds = 0;
+  Int16 messageSeconds = 0;
+  Int16 colourScheme = 0;
+  Int16 boardOption = 0;
+  Int16 spareSetting = 0;
+  Int16 scrollDelay = 0;
+  Int16 stopsTickCount = 0;
+  Int16 type6Alternation = 0;
+  Int16 messageIndex = 0;
+
+  TimetableStore store;
+
+  // The two start-up globals the window reads.
+  Int16 screenIndex = 0;
+  std::string serverBaseUrl;
+
+  // ---- controls ----
+  Window& window;
+  EventLoop& loop;
+  ImageLoader& images;
+
+  // The canvas every page paints into (pbDraw), or a recorder wrapped around it in tests.
+  Surface& canvas() { return canvasOverride_ ? *canvasOverride_ : *pbDraw_; }
+  CairoSurface& pbDraw() { return *pbDraw_; }
+  // The stops strip (pbStops), or a recorder wrapped around it.
+  Surface& stops() { return stopsOverride_ ? *stopsOverride_ : *pbStops_; }
+  CairoSurface& pbStops() { return *pbStops_; }
+  const Surface& pbLogoNavy() const { return *pbLogoNavy_; }
+  const Surface& pbLogoGreen() const { return *pbLogoGreen_; }
+  void setCanvasOverride(Surface* s) { canvasOverride_ = s; }
+  void setStopsOverride(Surface* s) { stopsOverride_ = s; }
+
+  Timer& timerDatabase;
+  Timer& timerDisplay;
+  Timer& timerStops;
+
+  // ---- the window's own steps ----
+  // Sizes the canvas to the window's client area and sets the three initial values.
+  void loadStep();
+  // Starts (or restarts) the display with a type: first load, refresh, first page.
+  void setDisplayType(Int16 id);
+
+  // ---- canvas operations ----
+  void clearCanvas();
+  void setBoardColours();
+  void presentCanvas(PageName page);
+  void showNextPicture(bool restartCycle);
+
+  // ---- timetable feed (feed/load_timetable.cpp) ----
+  // One load as at start-up: fetch (blocking, bounded by the client's time-outs), parse, apply,
+  // redraw; a failure blacks the screen.
+  void loadTimetable();
+  // The timer's load: the fetch runs off the window thread; its result is applied on it. Starts
+  // nothing while a fetch is still in flight.
+  void startTimetableLoad();
+  // Parses and applies a fetched response on the window thread (steps after the fetch).
+  void applyTimetableResponse(const std::string& url, const HttpResponse& response);
+  std::string timetableUrl() const;
+  FeedStatus feed;
+  int staleSeconds = kStaleSecondsDefault;
+
+  // ---- error trap ----
+  // Runs a procedure under an error trap: a RuntimeError blacks the screen and leaves one log line.
+  template <typename F>
+  void trapped(const char* procedure, F&& body) {
+    try {
+      body();
+    } catch (const RuntimeError& e) {
+      trapError(procedure, e);
+    }
+  }
+  void trapError(const char* procedure, const RuntimeError& e);
+
+  // ---- observation ----
+  PageName currentPage() const { return currentPage_; }
+  std::function<void(PageName)> onPagePresented;
+  std::function<void(const std::string&)> onTrappedError;
+
+ private:
+  std::unique_ptr<CairoSurface> pbDraw_;
+  std::unique_ptr<CairoSurface> pbStops_;
+  std::unique_ptr<CairoSurface> pbLogoNavy_;
+  std::unique_ptr<CairoSurface> pbLogoGreen_;
+  Surface* canvasOverride_ = nullptr;
+  Surface* stopsOverride_ = nullptr;
+  HttpClient& http_;
+  std::unique_ptr<FetchWorker> fetcher_;
+  PageName currentPage_ = PageName::Black;
+};
+
+}  // namespace plasma

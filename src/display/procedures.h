@@ -1,0 +1,53 @@
+#pragma once
+// The page procedures of the display window. Each reads the Display's state and store and paints
+// on its canvas; the page starters take restartCycle (true: a page change, false: a redraw with
+// new data).
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+
+namespace plasma {
+
+// ---- screen cycle (cycle/) ----
+void displayTick(Display& d);
+void showNextScreen(Display& d, bool restartCycle);
+void drawMessageScreen(Display& d, bool restartCycle);
+
+// ---- departure boards and notices (pages/) ----
+void drawDepartureBoard(Display& d, bool restartCycle);
+void drawTwoRowDepartureBoard(Display& d);
+void drawAllTrainsDepart(Display& d, const std::string& platformText, double unitX, double unitY);
+void drawLastTrains(Display& d, double unitX, double unitY);
+void drawLastTrain(Display& d, double unitX, double unitY);
+
+// ---- next-train pages, stops list and scroller (pages/) ----
+void drawType1Screen(Display& d);
+void drawType2Screen(Display& d);
+void drawType3Screen(Display& d);
+void drawType4Screen(Display& d);
+void drawType5Screen(Display& d);
+void stopsTimerEvent(Display& d);
+
+// ---- countdown pages (countdown/) ----
+void drawType0Screen(Display& d);
+void drawType6ScreenA(Display& d);
+void drawType6ScreenB(Display& d);
+
+// ---- shared by the train pages ----
+// Grid steps in pixels: canvas width / 272 and height / 154.
+struct Grid {
+  double unitX;
+  double unitY;
+};
+Grid pageGrid(const Surface& canvas);
+
+// Minutes to departure of a "H:M" time against the clock: minute of day (rounded to 16 bits) minus
+// clockMinutes, 16-bit, no wrap at midnight.
+Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes);
+
+// The due-soon test shared by showNextScreen, the message page and the boards: types 0 to 3 need a
+// first main train within 60 minutes; every other type a first domestic or other train.
+bool trainDueSoon(const Display& d);
+
+}  // namespace plasma

@@ -1,0 +1,86 @@
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/event_loop.h"
+#include "platform/http_client.h"
+
+namespace plasma {
+
+struct FetchWorker::Impl {
+  HttpClient& client;
+  EventLoop& loop;
+  FetchMode mode;
+  std::atomic<bool> busy{false};
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool stop = false;
+  bool pending = false;
+  std::string url;
+  std::function<void(HttpResponse)> done;
+  std::thread thread;
+
+  Impl(HttpClient& c, EventLoop& l, FetchMode m) : client(c), loop(l), mode(m) {
+    if (mode == FetchMode::WorkerThread) thread = std::thread([this] { work(); });
+  }
+
+  ~Impl() {
+    if (thread.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+      }
+      cv.notify_all();
+      thread.join();
+    }
+  }
+
+  void work() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (true) {
+      cv.wait(lock, [this] { return stop || pending; });
+      if (stop) return;
+      pending = false;
+      const std::string u = url;
+      auto cb = std::move(done);
+      lock.unlock();
+      HttpResponse r = client.get(u);
+      loop.post([this, cb = std::move(cb), r = std::move(r)]() mutable {
+        busy = false;
+        cb(std::move(r));
+      });
+      lock.lock();
+    }
+  }
+};
+
+FetchWorker::FetchWorker(HttpClient& client, EventLoop& loop, FetchMode mode)
+    : impl_(std::make_unique<Impl>(client, loop, mode)) {}
+
+FetchWorker::~FetchWorker() = default;
+
+bool FetchWorker::busy() const { return impl_->busy; }
+
+bool FetchWorker::start(const std::string& url, std::function<void(HttpResponse)> done) {
+  if (impl_->busy) return false;
+  impl_->busy = true;
+  if (impl_->mode == FetchMode::Inline) {
+    HttpResponse r = impl_->client.get(url);
+    impl_->loop.post([this, done = std::move(done), r = std::move(r)]() mutable {
+      impl_->busy = false;
+      done(std::move(r));
+    });
+    return true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->url = url;
+    impl_->done = std::move(done);
+    impl_->pending = true;
+  }
+  impl_->cv.notify_all();
+  return true;
+}
+
+}  // namespace plasma

@@ -1,0 +1,47 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace plasma {
+
+struct HttpResponse {
+  bool ok = false;      // a body arrived with a status below 400
+  long status = 0;      // the HTTP status, 0 when none arrived
+  std::string body;
+  std::string error;    // why it failed, for the log line
+};
+
+// One blocking GET of a full URL, bounded in time and size.
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  virtual HttpResponse get(const std::string& url) = 0;
+};
+
+// The libcurl client: redirects (at most 3, http and https only), 5 s to connect, 10 s in all,
+// bodies above 1 MiB refused.
+std::unique_ptr<HttpClient> makeCurlHttpClient();
+
+enum class FetchMode { WorkerThread, Inline };
+
+// Runs at most one GET at a time off the window thread and hands the response back to the loop.
+class EventLoop;
+class FetchWorker {
+ public:
+  FetchWorker(HttpClient& client, EventLoop& loop, FetchMode mode);
+  ~FetchWorker();
+  FetchWorker(const FetchWorker&) = delete;
+  FetchWorker& operator=(const FetchWorker&) = delete;
+
+  bool busy() const;
+  // Starts a GET; false (and nothing started) while one is still in flight. done runs on the
+  // loop's thread.
+  bool start(const std::string& url, std::function<void(HttpResponse)> done);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace plasma

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "canvas/cairo_surface.h"
+#include "canvas/fonts.h"
+#include "canvas/recording_surface.h"
+#include "canvas/window_image.h"
+#include "platform/headless_window.h"
+#include "test_support/rig.h"
+
+namespace plasma {
+namespace {
+
+using test::pixel;
+
+TEST(Wipe, StripPositionsRoundHalvesToEven) {
+  EXPECT_EQ(wipePositions(1080, 4), (std::vector<int>{-810, -540, -270}));
+  EXPECT_EQ(wipePositions(1000, 3), (std::vector<int>{-667, -333}));
+  EXPECT_TRUE(wipePositions(1080, 1).empty());
+  EXPECT_TRUE(wipePositions(1080, 0).empty());   // no division by zero
+  EXPECT_TRUE(wipePositions(1080, -3).empty());
+}
+
+TEST(Wipe, PresentCopiesEachStripThenTheWholePageWithARefreshEach) {
+  CairoSurface canvas(1920, 1080);
+  HeadlessWindow window(1920, 1080);
+  presentCanvas(canvas, window, 1, 4);
+  ASSERT_EQ(window.copies().size(), 4u);
+  EXPECT_EQ(window.copies()[0].dy, -810);
+  EXPECT_EQ(window.copies()[1].dy, -540);
+  EXPECT_EQ(window.copies()[2].dy, -270);
+  EXPECT_EQ(window.copies()[3].dy, 0);
+  EXPECT_EQ(window.refreshCount(), 4);
+  EXPECT_FALSE(window.retained());
+
+  window.resetLog();
+  presentCanvas(canvas, window, 0, 4);  // wipe off: one copy, one refresh
+  EXPECT_EQ(window.copies().size(), 1u);
+  EXPECT_EQ(window.refreshCount(), 1);
+
+  window.resetLog();
+  presentCanvas(canvas, window, 1, 0);  // no strips at all: a plain copy
+  EXPECT_EQ(window.copies().size(), 1u);
+  EXPECT_EQ(window.refreshCount(), 1);
+}
+
+TEST(Wipe, TheNewPageSlidesDownOverTheOld) {
+  CairoSurface canvas(100, 100);
+  canvas.setBackColour(colours::kBoardBackground);
+  canvas.setForeColour(colours::kWhite);
+  canvas.filledBox(0, 75, 99, 99);  // the page's lowest strip is white
+  HeadlessWindow window(100, 100);
+  struct Probe : WindowImage {
+    HeadlessWindow& w;
+    std::vector<Colour> topAfterRefresh, bottomAfterRefresh;
+    explicit Probe(HeadlessWindow& hw) : w(hw) {}
+    int clientWidth() const override { return w.clientWidth(); }
+    int clientHeight() const override { return w.clientHeight(); }
+    void setRetained(bool on) override { w.setRetained(on); }
+    void copyFrom(const Surface& s, int a, int b, int c, int e, int f, int g) override {
+      w.copyFrom(s, a, b, c, e, f, g);
+    }
+    void refresh() override {
+      topAfterRefresh.push_back(pixel(w.image(), 50, 10));
+      bottomAfterRefresh.push_back(pixel(w.image(), 50, 90));
+    }
+    cairo_surface_t* image() const override { return w.image(); }
+  } probe(window);
+  presentCanvas(canvas, probe, 1, 4);
+  ASSERT_EQ(probe.topAfterRefresh.size(), 4u);
+  EXPECT_EQ(probe.topAfterRefresh[0], colours::kWhite);  // lowest strip first, at the top
+  EXPECT_EQ(probe.bottomAfterRefresh[0], colours::kBlack);  // the old page below
+  EXPECT_EQ(probe.topAfterRefresh[3], colours::kBoardBackground);
+  EXPECT_EQ(probe.bottomAfterRefresh[3], colours::kWhite);
+}
+
+TEST(Surface, BoardColoursAndClearAreExact) {
+  CairoSurface s(400, 300);
+  s.setBackColour(colours::kBoardBackground);
+  for (auto [x, y] : {std::pair{0, 0}, {399, 299}, {200, 150}}) {
+    EXPECT_EQ(pixel(s.image(), x, y), (Colour{76, 144, 204}));
+  }
+  s.setForeColour(colours::kWhite);
+  s.moveTo(10, 10);
+  s.setFontSize(42);
+  s.print("Platform");
+  s.setBackColour(colours::kBlack);
+  for (auto [x, y] : {std::pair{0, 0}, {30, 30}, {399, 299}}) {
+    EXPECT_EQ(pixel(s.image(), x, y), colours::kBlack);
+  }
+  EXPECT_EQ(s.currentX(), 0);
+  EXPECT_EQ(s.currentY(), 0);
+}
+
+TEST(Surface, TextMetricsAreTheFacesWholePixelMetrics) {
+  CairoSurface s(200, 200);
+  s.setFontSize(42);  // 56 px em
+  cairo_t* cr = cairo_create(s.image());
+  cairo_set_font_face(cr, standingFace(false).face);
+  cairo_set_font_options(cr, standingFontOptions());
+  cairo_set_font_size(cr, 56);
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr, &fe);
+  cairo_destroy(cr);
+  EXPECT_DOUBLE_EQ(s.textHeight("Anything"), fe.ascent + fe.descent);
+  EXPECT_DOUBLE_EQ(s.textHeight(""), s.textHeight("Xg"));  // whatever the text
+  EXPECT_EQ(fe.ascent, 53);
+  EXPECT_EQ(fe.descent, 12);
+  const double w1 = s.textWidth("1");
+  const double w3 = s.textWidth("123");
+  EXPECT_GT(w1, 0);
+  EXPECT_GT(w3, w1);
+  EXPECT_EQ(w1, std::round(w1));
+  EXPECT_EQ(s.textWidth(""), 0);
+}
+
+TEST(Surface, PrintPutsTheTopLeftAtThePositionAndAdvancesALine) {
+  CairoSurface s(400, 200);
+  s.setBackColour(colours::kBlack);
+  s.setForeColour(colours::kWhite);
+  s.setFontSize(42);
+  s.moveTo(100, 50);
+  const double h = s.textHeight("H");
+  s.print("HHHH");
+  EXPECT_EQ(s.currentY(), 50 + h);
+  EXPECT_EQ(s.currentX(), 0);
+  // Nothing above or left of the cell; white inside the H's stem.
+  for (int x = 0; x < 400; x += 7) EXPECT_EQ(pixel(s.image(), x, 49), colours::kBlack);
+  for (int y = 0; y < 200; y += 7) EXPECT_EQ(pixel(s.image(), 99, y), colours::kBlack);
+  int white = 0;
+  for (int y = 50; y < 50 + h; ++y) {
+    for (int x = 100; x < 100 + s.textWidth("HHHH"); ++x) white += pixel(s.image(), x, y) == colours::kWhite;
+  }
+  EXPECT_GT(white, 500);
+}
+
+TEST(Surface, BoxesCoverBothCornersAndFillOnlyWhenSolid) {
+  CairoSurface s(100, 100);
+  s.setBackColour(colours::kBoardBackground);
+  s.setForeColour(colours::kWhite);
+  s.filledBox(10, 10, 20, 20);
+  EXPECT_EQ(pixel(s.image(), 10, 10), colours::kWhite);
+  EXPECT_EQ(pixel(s.image(), 20, 20), colours::kWhite);
+  EXPECT_EQ(pixel(s.image(), 21, 21), colours::kBoardBackground);
+  s.setFillStyle(FillStyle::Transparent);
+  s.box(30, 30, 60, 60);
+  EXPECT_EQ(pixel(s.image(), 30, 45), colours::kWhite);
+  EXPECT_EQ(pixel(s.image(), 45, 45), colours::kBoardBackground);
+  s.setFillStyle(FillStyle::Solid);
+  s.setFillColour(colours::kAccentGreen);
+  s.box(70, 70, 90, 90);
+  EXPECT_EQ(pixel(s.image(), 80, 80), colours::kAccentGreen);
+  EXPECT_EQ(pixel(s.image(), 70, 80), colours::kWhite);
+  s.setForeColour(colours::kAccentBlue);
+  s.setFillColour(colours::kAccentBlue);
+  s.circle(50, 15, 10);
+  EXPECT_EQ(pixel(s.image(), 50, 15), colours::kAccentBlue);
+}
+
+TEST(Surface, HostileSizesAndCoordinatesAreRunTimeErrors) {
+  CairoSurface s(10, 10);
+  EXPECT_THROW(s.resize(40000, 10), RuntimeError);
+  EXPECT_THROW(s.resize(20000, 20000), RuntimeError);
+  EXPECT_THROW(s.moveTo(std::nan(""), 0), RuntimeError);
+  EXPECT_THROW(s.filledBox(0, 0, 1e12, 5), RuntimeError);
+  s.setFontSize(18);
+  s.print("\xff\xfe broken UTF-8 is drawn, not dropped");
+  EXPECT_GT(s.textWidth("\xc3"), 0);
+}
+
+TEST(Surface, RecorderLogsResolvedGeometryAndState) {
+  CairoSurface s(200, 100);
+  RecordingSurface r(s);
+  r.setForeColour(colours::kWhite);
+  r.setFontSize(26);
+  r.setUnderline(true);
+  r.moveTo(12.5, 7.25);
+  r.print("Minutes");
+  r.box(1, 2, 3, 4);
+  ASSERT_EQ(r.ops().size(), 2u);
+  const DrawOp& p = r.printed("Minutes");
+  EXPECT_EQ(p.x, 12.5);
+  EXPECT_EQ(p.y, 7.25);
+  EXPECT_EQ(p.fontSize, 26);
+  EXPECT_TRUE(p.underline);
+  EXPECT_EQ(p.fore, colours::kWhite);
+  EXPECT_EQ(r.ops(DrawOp::Kind::Box)[0].x2, 3);
+}
+
+}  // namespace
+}  // namespace plasma
