@@ -65,6 +65,8 @@ class Display {
   Int16 stopsTickCount = 0;
   Int16 type6Alternation = 0;
   Int16 messageIndex = 0;
+  // The last colourScheme a countdown page met, so that an unknown scheme is logged once.
+  Int16 countdownSchemeSeen = 0;
 
   TimetableStore store;
 

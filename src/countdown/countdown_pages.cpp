@@ -1,0 +1,203 @@
+// The logo countdown pages of display types 0 and 6: one page design (logo, coloured band with the
+// destination, heading, large minute countdown) drawn for the first train of one of three lists.
+#include <array>
+
+#include "display/procedures.h"
+#include "support/log.h"
+
+namespace plasma {
+namespace {
+
+enum class Band { Bottom, Top };
+
+// Positions in grid steps for one layout variant.
+struct CountdownLayout {
+  double logoX, logoY;      // top-left of the logo
+  Band band;
+  double headingX;          // left edge of the heading
+  double headingY;          // top of the logo the heading is centred on
+  double destinationLine;   // vertical centre of the destination text
+  double countdownLine;     // vertical centre of the minute count
+};
+
+// Variants 1 and 2 keep the band at the bottom, 3 and 4 at the top; 2 and 4 move the logo and
+// heading right.
+constexpr std::array<CountdownLayout, 4> kLayouts{{
+    {10, 10, Band::Bottom, 40, 10, 134, 66},
+    {53, 10, Band::Bottom, 81, 10, 134, 66},
+    {10, 40, Band::Top, 40, 40, 19, 96},
+    {53, 40, Band::Top, 81, 40, 19, 96},
+}};
+
+constexpr double kBottomBandTop = 119;  // grid steps; the band runs to the canvas bottom
+constexpr double kTopBandBottom = 35;   // grid steps; the band starts at the canvas top
+
+const CountdownLayout& layoutFor(Int16 variant) {
+  if (variant < 1 || variant > static_cast<Int16>(kLayouts.size())) {
+    throw RuntimeError(ErrorKind::SubscriptOutOfRange,
+                       "layout variant " + decimal(variant) + " is not 1 to 4");
+  }
+  return kLayouts[static_cast<std::size_t>(variant - 1)];
+}
+
+enum class Logo { Green, Navy };
+
+struct SchemeColours {
+  Colour band;
+  Logo logo;
+};
+
+// The countdown pages pair the blue band with the green logo; the stops strip maps the schemes
+// the other way round, and both pairings are wanted.
+constexpr std::array<SchemeColours, 4> kSchemes{{
+    {colours::kAccentBlue, Logo::Green},
+    {colours::kAccentBlue, Logo::Green},
+    {colours::kAccentGreen, Logo::Navy},
+    {colours::kAccentGreen, Logo::Navy},
+}};
+
+// The colours of a known scheme, or null for any other value (no logo, band in the text colour).
+// An unknown scheme is logged the first time a page meets it, not on every page.
+const SchemeColours* schemeColours(Display& d) {
+  const Int16 scheme = d.colourScheme;
+  const bool known = scheme >= 0 && scheme < static_cast<Int16>(kSchemes.size());
+  if (!known && scheme != d.countdownSchemeSeen) {
+    logLine("colour scheme " + decimal(scheme) +
+            " is not 0 to 3: the countdown pages show no logo and a white band");
+  }
+  d.countdownSchemeSeen = scheme;
+  return known ? &kSchemes[static_cast<std::size_t>(scheme)] : nullptr;
+}
+
+// Positions reach the canvas in single precision, as the pages were laid out with them.
+double at(double pixels) { return toSingle(pixels); }
+
+int wholePixel(double pixels) { return static_cast<int>(roundHalfEven(pixels)); }
+
+// Logo, band and frame. Leaves the fill style transparent and the fore colour as it found it.
+void drawFrame(Display& d, const CountdownLayout& l, Grid g) {
+  Surface& c = d.canvas();
+  c.setFillStyle(FillStyle::Solid);
+  const Colour text = c.foreColour();
+  if (const SchemeColours* s = schemeColours(d)) {
+    c.setFillColour(s->band);
+    c.setForeColour(s->band);
+    const Surface& logo = s->logo == Logo::Green ? d.pbLogoGreen() : d.pbLogoNavy();
+    c.copyFrom(logo, 0, 0, logo.pixelWidth(), logo.pixelHeight(), wholePixel(l.logoX * g.unitX),
+               wholePixel(l.logoY * g.unitY));
+  }
+  const double width = c.pixelWidth();
+  if (l.band == Band::Bottom) {
+    c.filledBox(0, at(kBottomBandTop * g.unitY), width, c.pixelHeight());
+  } else {
+    c.filledBox(0, 0, width, at(kTopBandBottom * g.unitY));
+  }
+  c.setFillStyle(FillStyle::Transparent);
+  c.setForeColour(text);
+  c.box(at(3 * g.unitX), at(3 * g.unitY), at(269 * g.unitX), at(151 * g.unitY));
+}
+
+// The heading centred on the logo's middle, and the destination centred on the band.
+void drawHeadingAndDestination(Display& d, const CountdownLayout& l, Grid g,
+                               const std::string& destination) {
+  Surface& c = d.canvas();
+  c.setFontSize(48);
+  // Measured without the dots; only the height is used, so they could not shift it anyway.
+  const Int16 headingHeight = round16(c.textHeight("Next Train Departs"));
+  const double logoMiddle = d.pbLogoGreen().pixelHeight() / 2.0;
+  c.moveTo(at(l.headingX * g.unitX), at(logoMiddle + l.headingY * g.unitY - headingHeight / 2.0));
+  c.print("Next Train Departs...");
+
+  c.setFontSize(90);
+  const Int16 height = round16(c.textHeight(destination));
+  const Int16 width = round16(c.textWidth(destination));
+  c.moveTo(at(c.pixelWidth() / 2.0 - width / 2.0),
+           at(floorCoordinate(l.destinationLine * g.unitY - height / 2.0) - 1));
+  c.print(destination);
+}
+
+// The underlined minute count with "Minutes" beside it; a strip in the background colour then
+// cuts the count's lower part (and its underline) off.
+void drawCountdown(Display& d, const CountdownLayout& l, Grid g, Int16 minutesLeft) {
+  Surface& c = d.canvas();
+  const std::string count = decimal(minutesLeft);
+  const double third = c.pixelWidth() / 3.0;
+  c.setFontSize(300);
+  c.setUnderline(true);
+  const Int16 height = round16(c.textHeight(count));
+  const Int16 width = round16(c.textWidth(count));
+  c.moveTo(at(third - width / 2.0), at(l.countdownLine * g.unitY - height / 2.0));
+  c.print(count);
+
+  c.setUnderline(false);
+  c.setFontSize(80);
+  c.moveTo(at(third + width / 2.0 + 10 * g.unitX), at(l.countdownLine * g.unitY));
+  c.print("Minutes");
+
+  const Colour text = c.foreColour();
+  c.setFillColour(c.backColour());
+  c.setForeColour(c.backColour());
+  c.setFillStyle(FillStyle::Solid);
+  c.filledBox(at(5 * g.unitX), at((l.countdownLine + 37) * g.unitY), at(200 * g.unitX),
+              at((l.countdownLine + 39) * g.unitY));
+  c.setFillStyle(FillStyle::Transparent);
+  c.setForeColour(text);
+}
+
+// Paints and presents the page for one train. Returns false, without presenting, when fewer than
+// two minutes are left: the caller hands over, and the canvas keeps what was drawn so far.
+bool paintCountdown(Display& d, const std::string& destination, const std::string& departTime,
+                    PageName page) {
+  const Grid g = pageGrid(d.canvas());
+  const CountdownLayout& l = layoutFor(d.layoutVariant);
+  drawFrame(d, l, g);
+  drawHeadingAndDestination(d, l, g, destination);
+  // No wrap at midnight: a train timed after midnight against a clock before it is far away.
+  const Int16 minutesLeft = round16(minuteOfDayExact(departTime) - d.store.clockMinutes);
+  if (minutesLeft <= 1) return false;
+  drawCountdown(d, l, g, minutesLeft);
+  d.presentCanvas(page);
+  return true;
+}
+
+// The board also gets the time of the page that was skipped.
+void handOverToBoard(Display& d) {
+  d.boardSeconds = add16(d.boardSeconds, d.mainPageSeconds);
+  drawDepartureBoard(d, true);
+}
+
+}  // namespace
+
+void drawType0Screen(Display& d) {
+  d.trapped("drawType0Screen", [&] {
+    const TrainRecord& train = item(d.store.mainDepartures, 0);
+    if (paintCountdown(d, train.destination, train.departTime, PageName::Type0)) return;
+    handOverToBoard(d);
+  });
+}
+
+void drawType6ScreenB(Display& d) {
+  d.trapped("drawType6ScreenB", [&] {
+    const TrainRecord& train = item(d.store.otherDepartures, 0);
+    if (paintCountdown(d, train.destination, train.departTime, PageName::Type6B)) return;
+    // Page A paints over this one without a clear: the same layout, so only the destination
+    // differs, and the new band covers the old one.
+    d.type6Alternation = 2;
+    drawType6ScreenA(d);
+  });
+}
+
+void drawType6ScreenA(Display& d) {
+  d.trapped("drawType6ScreenA", [&] {
+    if (d.store.domesticDepartureCount == 0) {
+      drawDepartureBoard(d, true);
+      return;
+    }
+    const DomesticRecord& train = item(d.store.domesticDepartures, 0);
+    if (paintCountdown(d, kDomesticDestination, train.departTime, PageName::Type6A)) return;
+    d.type6Alternation = 1;
+    handOverToBoard(d);
+  });
+}
+
+}  // namespace plasma
