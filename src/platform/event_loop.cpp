@@ -158,11 +158,17 @@ void RealEventLoop::wake() {
   }
 }
 
-void RealEventLoop::run() {
-  while (!quitting()) {
+void RealEventLoop::run() { runUntilUs(-1); }
+
+void RealEventLoop::runUntilUs(std::int64_t endUs) {
+  while (!quitting() && (endUs < 0 || nowUs() < endUs)) {
     dispatchDue(nowUs());
     if (quitting()) break;
-    const std::int64_t next = nextDeadlineUs();
+    // Drain the window system before sleeping: events it read while we drew would otherwise wait
+    // in its buffer, unseen by poll().
+    if (onWake_) runGuarded("window events", onWake_);
+    std::int64_t next = nextDeadlineUs();
+    if (endUs >= 0 && (next < 0 || next > endUs)) next = endUs;
     int timeoutMs = -1;
     if (next >= 0) {
       const std::int64_t waitUs = std::max<std::int64_t>(0, next - nowUs());
@@ -185,7 +191,6 @@ void RealEventLoop::run() {
         }
       }
     }
-    if (onWake_) runGuarded("window events", onWake_);
   }
 }
 

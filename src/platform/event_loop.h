@@ -100,6 +100,8 @@ class RealEventLoop final : public EventLoop {
   // A cap on the sleep for window systems that give no descriptor to wait on.
   void setMaxSleepMs(int ms) { maxSleepMs_ = ms; }
   void run() override;
+  // Runs until the loop's clock reaches endUs (or quit()); no busy waiting.
+  void runUntilUs(std::int64_t endUs);
 
  protected:
   void wake() override;

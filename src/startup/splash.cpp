@@ -1,0 +1,84 @@
+#include "startup/splash.h"
+
+#include "platform/image_loader.h"
+#include "plasma/artwork.h"
+#include "startup/command_line.h"
+
+namespace plasma {
+namespace {
+
+constexpr int kWidth = 417;
+constexpr int kHeight = 326;
+
+void drawArtwork(cairo_t* cr, const char* name, double x, double y) {
+  const artwork::Blob blob = artwork::find(name);
+  if (blob.empty()) return;
+  auto picture = decodePicture(blob.data, blob.size, name);
+  cairo_set_source_surface(cr, picture->cairo(), x, y);
+  cairo_paint(cr);
+}
+
+void label(cairo_t* cr, const char* text, double x, double y, double points) {
+  // The splash labels use the plain Arial face (Liberation Sans where Arial is not installed).
+  cairo_select_font_face(cr, "Arial", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+  cairo_set_font_size(cr, points * 96.0 / 72.0);
+  cairo_font_extents_t fe;
+  cairo_font_extents(cr, &fe);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_move_to(cr, x, y + fe.ascent);
+  cairo_show_text(cr, text);
+}
+
+}  // namespace
+
+std::unique_ptr<CairoSurface> paintSplash() {
+  auto s = std::make_unique<CairoSurface>(kWidth, kHeight);
+  s->setBackColour(colours::kWhite);
+  cairo_t* cr = cairo_create(s->image());
+  drawArtwork(cr, "splash-side.bmp", 0, 0);
+  drawArtwork(cr, "splash-picture.bmp", 260, 176);
+  label(cr, kApplicationTitle, 176, 60, 14.25);
+  label(cr, "Version 5.0", 304, 88, 12);
+  // Four 5-pixel edge lines, centred on the given coordinates.
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_set_line_width(cr, 5);
+  const double lines[4][4] = {{0, 0, 416, 0}, {0, 4, 0, 232}, {8, 324, 424, 324}, {416, 0, 416, 320}};
+  for (const auto& l : lines) {
+    cairo_move_to(cr, l[0], l[1]);
+    cairo_line_to(cr, l[2], l[3]);
+  }
+  cairo_stroke(cr);
+  cairo_destroy(cr);
+  return s;
+}
+
+SplashWindow::SplashWindow() : picture_(paintSplash()) {
+  window_ = SDL_CreateWindow("Form1", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kWidth, kHeight,
+                             SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR | SDL_WINDOW_SHOWN);
+  if (!window_) return;
+  cursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
+  if (cursor_) SDL_SetCursor(cursor_);
+  repaint();
+}
+
+SplashWindow::~SplashWindow() {
+  if (window_) SDL_DestroyWindow(window_);
+  if (cursor_) SDL_FreeCursor(cursor_);
+}
+
+void SplashWindow::repaint() {
+  if (!window_) return;
+  SDL_PumpEvents();
+  SDL_Surface* target = SDL_GetWindowSurface(window_);
+  if (!target) return;
+  cairo_surface_flush(picture_->image());
+  SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
+      cairo_image_surface_get_data(picture_->image()), kWidth, kHeight, 32,
+      cairo_image_surface_get_stride(picture_->image()), SDL_PIXELFORMAT_XRGB8888);
+  if (!src) return;
+  SDL_BlitSurface(src, nullptr, target, nullptr);
+  SDL_FreeSurface(src);
+  SDL_UpdateWindowSurface(window_);
+}
+
+}  // namespace plasma

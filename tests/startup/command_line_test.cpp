@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "platform/sdl_window.h"
+#include "startup/command_line.h"
+
+namespace plasma {
+namespace {
+
+using Outcome = StartArguments::Outcome;
+
+TEST(CommandLine, TwoOrThreePartsSplitOnEverySpace) {
+  const struct {
+    const char* tail;
+    Outcome outcome;
+    int type, screen;
+    const char* url;
+  } cases[] = {
+      {"3 1", Outcome::Start, 3, 1, kDefaultBaseUrl},
+      {"3 1 http://10.0.0.5:8080", Outcome::Start, 3, 1, "http://10.0.0.5:8080"},
+      {"3 1 http://host/x/", Outcome::Start, 3, 1, "http://host/x/"},  // verbatim
+      {"3 1 ", Outcome::Start, 3, 1, ""},          // trailing space: an empty base URL
+      {" 3 1", Outcome::NotANumber, 0, 0, ""},     // leading space: an empty first argument
+      {"3  1", Outcome::NotANumber, 3, 0, ""},     // doubled space: argument 2 is empty
+      {"3", Outcome::WrongCount, 0, 0, ""},
+      {"", Outcome::WrongCount, 0, 0, ""},
+      {"3 1 http://a extra", Outcome::WrongCount, 0, 0, ""},
+      {"three 1", Outcome::NotANumber, 0, 0, ""},
+      {"3 one", Outcome::NotANumber, 3, 0, ""},
+      {"3 40000", Outcome::NotANumber, 3, 0, ""},
+      {"9 0", Outcome::Start, 9, 0, kDefaultBaseUrl},  // accepted; the cycle copes
+  };
+  for (const auto& c : cases) {
+    const StartArguments a = parseStartArguments(c.tail);
+    EXPECT_EQ(a.outcome, c.outcome) << "\"" << c.tail << "\"";
+    if (c.outcome == Outcome::Start) {
+      EXPECT_EQ(a.displayType, c.type) << c.tail;
+      EXPECT_EQ(a.screenIndex, c.screen) << c.tail;
+      EXPECT_EQ(a.serverBaseUrl, c.url) << c.tail;
+    }
+  }
+  const StartArguments bad = parseStartArguments("3 one");
+  EXPECT_NE(bad.error.find("screen index (argument 2) \"one\""), std::string::npos) << bad.error;
+}
+
+TEST(CommandLine, TheTailIsTheArgumentsJoinedWithSingleSpaces) {
+  char a0[] = "plasma-display", a1[] = "3 ", a2[] = "1";
+  char* argv[] = {a0, a1, a2};
+  EXPECT_EQ(argumentTail(3, argv), "3  1");  // a quoted "3 " still yields an empty part
+  EXPECT_EQ(parseStartArguments(argumentTail(3, argv)).outcome, Outcome::NotANumber);
+}
+
+TEST(WindowPlacement, UsesTheMonitorsBoundsOrThePrimaryWidthSteps) {
+  const MonitorPlacement monitors[] = {{0, 0, 1920, 1080}, {1920, 0, 3840, 2160}};
+  const MonitorPlacement p0 = placeForScreen(0, 2, monitors, 1920, 1080);
+  EXPECT_EQ(p0.x, 0);
+  EXPECT_EQ(p0.width, 1920);
+  const MonitorPlacement p1 = placeForScreen(1, 2, monitors, 1920, 1080);
+  EXPECT_EQ(p1.x, 1920);
+  EXPECT_EQ(p1.width, 3840);  // a monitor of another size gets its own size
+  const MonitorPlacement p3 = placeForScreen(3, 2, monitors, 1920, 1080);
+  EXPECT_EQ(p3.x, 3 * 1920);  // no such monitor: the legacy side-by-side rule
+  EXPECT_EQ(p3.y, 0);
+  EXPECT_EQ(p3.height, 1080);
+  const MonitorPlacement alone = placeForScreen(1, 1, monitors, 1280, 1024);
+  EXPECT_EQ(alone.x, 1280);
+}
+
+}  // namespace
+}  // namespace plasma
