@@ -1,0 +1,50 @@
+// The departure board of display type 0: the next two main trains in larger type on taller bands,
+// with destination and minutes only.
+#include "pages/departure_board.h"
+
+namespace plasma {
+namespace {
+
+using boards::BoardEntry;
+
+constexpr Int16 kDueWithin = 60;
+
+// Bands 41 steps high, 50 apart. The second number stands one step above its band's centre, and
+// each "Minutes" label is placed from a line 1.5 steps above its number's centre.
+constexpr std::array<boards::RowSlot, 2> kSlots{{
+    {11, 52, 222, 31.5, 31.5, 30},
+    {61, 102, 233, 81.5, 80.5, 79},
+}};
+constexpr std::array<boards::Heading, 2> kHeadings{{{"Destination", 16}, {"Departing", 185}}};
+constexpr boards::BoardLayout kBoard{32, kHeadings, 20.5, kSlots, 60, 16, 185, -1};
+
+BoardEntry entry(const TimetableStore& s, int index) {
+  const TrainRecord& t = item(s.mainDepartures, index);
+  return {t.destination, minutesToDeparture(t.departTime, s.clockMinutes), t.platform};
+}
+
+}  // namespace
+
+void drawTwoRowDepartureBoard(Display& d) {
+  d.trapped("drawTwoRowDepartureBoard", [&] {
+    const TimetableStore& s = d.store;
+    const Int16 trains = s.mainDepartureCount;
+    if (trains == 0 || entry(s, 0).minutes > kDueWithin) {
+      // Always a page change for the slideshow, also on a redraw after a timetable load.
+      d.showNextPicture(true);
+      return;
+    }
+    const bool lastTrain = trains == 1;
+    const Grid g = boards::paintBoardFrame(d, kBoard, lastTrain ? 1 : 2,
+                                           lastTrain ? boards::Notice::LastTrain
+                                                     : boards::Notice::None);
+    const double headingRow = boards::titleRows(d.layoutVariant).heading;
+    boards::paintBoardRow(d.canvas(), g, kBoard, headingRow, kSlots[0], entry(s, 0));
+    if (!lastTrain) {
+      boards::paintBoardRow(d.canvas(), g, kBoard, headingRow, kSlots[1], entry(s, 1));
+    }
+    d.presentCanvas(PageName::TwoRowBoard);
+  });
+}
+
+}  // namespace plasma
