@@ -36,6 +36,13 @@ DueTrains otherAndDomesticMinutes(const Display& d) {
 
 bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <= 3; }
 
+// The board has no error trap of its own; from the tick, where no page procedure would catch it,
+// an error must still end in the black screen rather than leave the old page (and its countdown)
+// standing.
+void boardFromTick(Display& d) {
+  d.trapped("drawDepartureBoard", [&] { drawDepartureBoard(d, true); });
+}
+
 }  // namespace
 
 bool trainDueSoon(const Display& d) {
@@ -55,12 +62,12 @@ void displayTick(Display& d) {
     case 0:
       if (d.tickCount >= d.mainPageSeconds) {
         if (d.displayType != 6) {
-          drawDepartureBoard(d, true);
+          boardFromTick(d);
         } else if (d.type6Alternation == 1) {
           d.type6Alternation = 2;  // page A follows page B
           showNextScreen(d, true);
         } else {
-          drawDepartureBoard(d, true);
+          boardFromTick(d);
           d.type6Alternation = 1;
         }
       }

@@ -176,6 +176,16 @@ TEST(Cycle, AMalformedTimeBlacksTheScreenAndTheCycleGoesOn) {
   EXPECT_EQ(rig.ticks(20), std::vector<std::string>{"board"});
 }
 
+TEST(Cycle, ABoardThatFailsFromTheTickTurnsTheScreenBlackNotStale) {
+  CycleRig rig(1);
+  rig.main({train("10:05"), train("1010")});  // the own page reads only the first train
+  rig.start();
+  EXPECT_EQ(rig.pages.back(), "type1");
+  EXPECT_EQ(rig.ticks(20), std::vector<std::string>{"black"});
+  EXPECT_EQ(rig.d().screenPhase, 1);
+  EXPECT_EQ(rig.ticks(20), std::vector<std::string>{"type1"});  // the cycle goes on
+}
+
 TEST(Cycle, SetDisplayTypeStartsAtVariantOneInPhaseZero) {
   test::Rig rig;
   Display& d = rig.d();
