@@ -97,6 +97,11 @@ void Display::setBoardColours() {
 }
 
 void Display::presentCanvas(PageName page) {
+  // Only a next-train page can carry the stops strip; any other page ends the scroller.
+  if (page < PageName::Type1 || page > PageName::Type5) {
+    stopsStripOnScreen = false;
+    timerStops.setEnabled(false);
+  }
   plasma::presentCanvas(canvas(), window, wipeEnabled, wipeSteps);
   currentPage_ = page;
   window.pagePresented(pageNameText(page));

@@ -65,6 +65,11 @@ class Display {
   Int16 stopsTickCount = 0;
   Int16 type6Alternation = 0;
   Int16 messageIndex = 0;
+
+  // True while the page on screen is a next-train page whose stops run on the scrolling strip. Any
+  // other page clears it and stops timerStops, so the scroller never copies an old strip over it.
+  bool stopsStripOnScreen = false;
+
   // The last colourScheme a countdown page met, so that an unknown scheme is logged once.
   Int16 countdownSchemeSeen = 0;
 

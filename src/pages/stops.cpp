@@ -1,0 +1,167 @@
+// The stops under "Train Stops At": a short list printed on the page, a long one on the stops strip
+// that the stops timer scrolls through the list area and that the page repaint brings back to the top.
+#include <memory>
+
+#include "pages/next_train.h"
+
+namespace plasma {
+namespace {
+
+constexpr double kStopsFont = 32;
+
+struct StripColours {
+  Colour background;
+  Colour text;
+};
+// By colourScheme 0..3: green or blue panel, white or yellow names.
+constexpr std::array<StripColours, 4> kStripColours{{
+    {colours::kAccentGreen, colours::kWhite},
+    {colours::kAccentGreen, colours::kYellow},
+    {colours::kAccentBlue, colours::kWhite},
+    {colours::kAccentBlue, colours::kYellow},
+}};
+
+// The stops timer's rhythm: rest at the top, scroll on the second tick, rest at the bottom,
+// repaint from the top on the fourth.
+constexpr Int16 kScrollTick = 2;
+constexpr Int16 kRepaintTick = 4;
+
+int firstRow(bool skipFirst) { return skipFirst ? 1 : 0; }
+int pixels(double value) { return round32(value); }
+
+// Where the strip goes on the screen, and how far it can travel.
+struct StripWindow {
+  int width, height;  // of the part shown
+  int x, y;           // on the canvas and the window
+  int lastOffset;     // strip height minus the area height
+};
+
+StripWindow stripWindow(Display& d, double unitX, double unitY) {
+  const GridPoint area = nextTrainLayout(d.layoutVariant).stopsArea;
+  return {pixels(kStopsAreaWidth * unitX), pixels(kStopsAreaHeight * unitY),
+          pixels(area.x * unitX), pixels(area.y * unitY),
+          round16(d.stops().pixelHeight() - kStopsAreaHeight * unitY)};
+}
+
+// One scroll run, advanced a step per frame by the event loop.
+struct ScrollRun {
+  Display& d;
+  std::function<void()> afterRun;
+  int offset = 0;
+
+  void finish() {
+    d.window.setRetained(false);
+    if (afterRun) afterRun();
+  }
+
+  // Returns false once the run is over.
+  bool step() {
+    // A page change (or a repaint without the strip) since the last step ends the run before a
+    // single copy of the old strip reaches the new page.
+    if (!stopsStripShowing(d)) {
+      finish();
+      return false;
+    }
+    // Read afresh each step: a timetable repaint may have rendered a new strip of another height.
+    const Grid g = pageGrid(d.canvas());
+    const StripWindow w = stripWindow(d, g.unitX, g.unitY);
+    ++offset;
+    if (offset > w.lastOffset) {
+      finish();
+      return false;
+    }
+    // scrollDelay sets the pace by repetition only: the same step copied that many times.
+    for (Int16 i = 0; i < d.scrollDelay; ++i) {
+      d.window.copyFrom(d.stops(), 0, offset, w.width, w.height, w.x, w.y);
+    }
+    d.window.refresh();
+    if (offset >= w.lastOffset) {
+      finish();
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool stopsStripShowing(const Display& d) { return d.screenPhase == 0 && d.stopsStripOnScreen; }
+
+void drawStopsList(Display& d, const std::vector<std::string>& stopsList, bool skipFirst,
+                   double unitX, double unitY) {
+  Surface& c = d.canvas();
+  c.setFontSize(kStopsFont);
+  const GridPoint area = nextTrainLayout(d.layoutVariant).stopsArea;
+  // A domestic train's list is this one stop, shown even where entry 0 is otherwise left out.
+  if (item(stopsList, 0) == kDomesticStop) {
+    c.moveTo(area.x * unitX, area.y * unitY);
+    c.print(kDomesticStop);
+    return;
+  }
+  const int first = firstRow(skipFirst);
+  for (int i = first; i < static_cast<int>(stopsList.size()); ++i) {
+    c.moveTo(area.x * unitX, (area.y + kStopsRowPitch * (i - first)) * unitY);
+    c.print(stopsList[static_cast<std::size_t>(i)]);
+  }
+}
+
+void renderStopsStrip(Display& d, const std::vector<std::string>& stopsList, bool skipFirst,
+                      double unitX, double unitY) {
+  Surface& strip = d.stops();
+  const int first = firstRow(skipFirst);
+  const int rows = static_cast<int>(stopsList.size()) - first;
+  strip.resize(std::max(1, pixels(kStopsStripWidth * unitX)),
+               std::max(1, pixels(rows * kStopsRowPitch * unitY)));
+  if (d.colourScheme >= 0 && d.colourScheme < static_cast<int>(kStripColours.size())) {
+    const StripColours& sc = kStripColours[static_cast<std::size_t>(d.colourScheme)];
+    strip.setBackColour(sc.background);
+    strip.setForeColour(sc.text);
+  }
+  strip.clear();
+  strip.setFontSize(kStopsFont);
+  for (int i = first; i < static_cast<int>(stopsList.size()); ++i) {
+    strip.moveTo(0, kStopsRowPitch * (i - first) * unitY);
+    strip.print(stopsList[static_cast<std::size_t>(i)]);
+  }
+  const StripWindow w = stripWindow(d, unitX, unitY);
+  d.canvas().copyFrom(strip, 0, 0, w.width, w.height, w.x, w.y);
+}
+
+void scrollStopsStrip(Display& d, std::function<void()> afterRun) {
+  d.window.setRetained(true);
+  auto run = std::make_shared<ScrollRun>(ScrollRun{d, std::move(afterRun)});
+  const Grid g = pageGrid(d.canvas());
+  if (stripWindow(d, g.unitX, g.unitY).lastOffset < 1) {
+    run->finish();  // the whole strip is already in view: no steps at all
+    return;
+  }
+  d.loop.startAnimation([run] { return run->step(); });
+}
+
+void stopsTimerEvent(Display& d) {
+  // The board or another page has taken over, or the page on screen has no strip: nothing to do
+  // until a next-train page with a long list switches the timer on again.
+  if (!stopsStripShowing(d)) {
+    d.timerStops.setEnabled(false);
+    return;
+  }
+  d.stopsTickCount = add16(d.stopsTickCount, 1);
+  if (d.stopsTickCount == kScrollTick) {
+    // Off during the run, so the timer cannot start a second run over this one.
+    d.timerStops.setEnabled(false);
+    scrollStopsStrip(d, [&d] {
+      if (stopsStripShowing(d)) d.timerStops.setEnabled(true);
+    });
+  }
+  if (d.stopsTickCount == kRepaintTick) {
+    d.timerStops.setEnabled(false);
+    d.wipeEnabled = 0;
+    showNextScreen(d, false);
+    d.wipeEnabled = 1;
+    d.stopsTickCount = 0;
+    // The repainted page switched the timer on itself if it still has a long list.
+    if (stopsStripShowing(d)) d.timerStops.setEnabled(true);
+  }
+}
+
+}  // namespace plasma
