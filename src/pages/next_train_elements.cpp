@@ -24,7 +24,9 @@ constexpr GridPoint kCutTo{74, 33};
 const NextTrainLayout& layoutOf(const Display& d) { return nextTrainLayout(d.layoutVariant); }
 
 // Measurements are whole pixels held in 16 bits; halving them again gives fractional positions.
-double halfWidth(const Surface& c, std::string_view text) { return round16(c.textWidth(text)) / 2.0; }
+double halfWidth(const Surface& c, std::string_view text) {
+  return round16(c.textWidth(text)) / 2.0;
+}
 
 void printAt(Surface& c, GridPoint at, double unitX, double unitY, std::string_view text) {
   c.moveTo(at.x * unitX, at.y * unitY);

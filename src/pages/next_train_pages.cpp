@@ -87,8 +87,9 @@ void drawMainPlatformScreen(Display& d, Int16 platform, PageName page) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
-  drawNextTrainPage(d, {chosen->destination, platformText(platform), minutes, split(chosen->stops, ','), false},
-                    g, page);
+  drawNextTrainPage(
+      d, {chosen->destination, platformText(platform), minutes, split(chosen->stops, ','), false},
+      g, page);
 }
 
 // The first record of a list on this platform, with its minute of day.

@@ -1,5 +1,5 @@
-// The stops under "Train Stops At": a short list printed on the page, a long one on the stops strip
-// that the stops timer scrolls through the list area and that the page repaint brings back to the top.
+// The stops under "Train Stops At": a short list printed on the page, a long one on the stops
+// strip, which the stops timer scrolls through the list area and the repaint brings back to the top.
 #include <memory>
 
 #include "pages/next_train.h"

@@ -97,7 +97,9 @@ TEST(StopsStrip, TheStripHoldsEveryRowAndItsTopIsCopiedIntoTheListArea) {
 int countExactly(cairo_surface_t* image, Colour c) {
   int n = 0;
   for (int y = 0; y < cairo_image_surface_get_height(image); ++y) {
-    for (int x = 0; x < cairo_image_surface_get_width(image); ++x) n += test::pixel(image, x, y) == c;
+    for (int x = 0; x < cairo_image_surface_get_width(image); ++x) {
+      n += test::pixel(image, x, y) == c;
+    }
   }
   return n;
 }
