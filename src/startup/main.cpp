@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +18,12 @@
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
 #include "platform/sdl_window.h"
+#include "platform/service_notify.h"
 #include "platform/single_instance.h"
+#include "platform/status_file.h"
 #include "startup/command_line.h"
 #include "startup/splash.h"
+#include "startup/status_report.h"
 #include "support/log.h"
 
 using namespace plasma;
@@ -35,7 +39,13 @@ constexpr const char* kUsage =
     "  PLASMA_HEADLESS=WxH      run without a window system on a virtual monitor of that size\n"
     "  PLASMA_FRAME_DIR=DIR     write every presented page as DIR/frame-NNNNNN.png\n"
     "  PLASMA_INSTANCE=NAME     separate single-instance name (one per screen)\n"
-    "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n";
+    "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n"
+    "files: status-NAME.json (replaced after every page and every 5 s) and, on SIGUSR1,\n"
+    "  screenshot-NAME.png in $STATE_DIRECTORY, else $XDG_RUNTIME_DIR/plasma-display\n";
+
+// The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
+// display from a dead one by its age.
+constexpr int kStatusRefreshMs = 5000;
 
 struct Size {
   int width, height;
@@ -67,6 +77,9 @@ void pause(RealEventLoop& loop, float seconds, SplashWindow* splash) {
   loop.onWake(nullptr);
 }
 
+// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
+// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
+// end the process half-way through a page.
 int signalDescriptor() {
   sigset_t set;
   sigemptyset(&set);
@@ -97,9 +110,27 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  RealEventLoop loop;
+  StatusPublisher* publisher = nullptr;  // set once the display runs
+  const int sigFd = signalDescriptor();
+  if (sigFd >= 0) {
+    loop.watch(sigFd, [&] {
+      signalfd_siginfo si;
+      while (::read(sigFd, &si, sizeof si) == sizeof si) {
+        if (si.ssi_signo == SIGUSR1) {
+          if (publisher) publisher->writeScreenshot();
+          continue;
+        }
+        logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
+        loop.quit();
+      }
+    });
+  }
+
   const std::optional<Size> headless = headlessSize();
   bool video = false;
   if (!headless) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       logLine(std::string("no display available (") + SDL_GetError() +
               "); set PLASMA_HEADLESS=WIDTHxHEIGHT to run without one");
@@ -108,9 +139,13 @@ int main(int argc, char** argv) {
     video = true;
   }
 
-  RealEventLoop loop;
   auto splash = video ? std::make_unique<SplashWindow>() : nullptr;
   pause(loop, 2.0f, splash.get());
+  if (loop.quitting()) {
+    splash.reset();
+    if (video) SDL_Quit();
+    return 0;
+  }
 
   const StartArguments args = parseStartArguments(argumentTail(argc, argv));
   if (args.outcome == StartArguments::Outcome::WrongCount) {
@@ -159,19 +194,32 @@ int main(int argc, char** argv) {
   display.setDisplayType(args.displayType);
   splash.reset();
 
+  StatusPublisher status(display, instanceName ? instanceName : "", statusFolder());
+  publisher = &status;
+  ServiceNotifier manager;
+  std::string lastSummary;
+  const auto publish = [&] {
+    status.write();
+    std::string summary = status.summary();
+    if (summary != lastSummary) manager.status(summary);
+    lastSummary = std::move(summary);
+  };
+  display.onPagePresented = [&](PageName) { publish(); };
+  display.onTrappedError = [&](const std::string& what) { status.notePageError(what); };
+  loop.createTimer("status file", kStatusRefreshMs, true, publish);
+  status.write();
+  lastSummary = status.summary();
+  // The first page is on screen: the service manager may now count the display as started.
+  manager.ready(lastSummary);
+  if (manager.watchdogPingUs() > 0) {
+    // Pinged from the loop itself, so a loop that stops turning gets the process restarted.
+    const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager.watchdogPingUs() / 1000));
+    loop.createTimer("service watchdog", pingMs, true, [&] { manager.watchdog(); });
+    manager.watchdog();
+  }
+
   if (instance.listenFd() >= 0) {
     loop.watch(instance.listenFd(), [&] { instance.acceptRequests([&] { window->raise(); }); });
-  }
-  const int sigFd = signalDescriptor();
-  if (sigFd >= 0) {
-    loop.watch(sigFd, [&] {
-      signalfd_siginfo si;
-      while (::read(sigFd, &si, sizeof si) == sizeof si) {
-        if (si.ssi_signo == SIGUSR1) continue;
-        logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
-        loop.quit();
-      }
-    });
   }
   if (sdlWindow) {
     const int fd = sdlWindow->connectionFd();
@@ -186,6 +234,8 @@ int main(int argc, char** argv) {
     });
   }
   loop.run();
+  manager.stopping();
+  publisher = nullptr;
   if (video) SDL_Quit();
   return 0;
 }

@@ -1,0 +1,82 @@
+#include "startup/status_report.h"
+
+#include <unistd.h>
+
+#include <ctime>
+
+#include "platform/headless_window.h"
+#include "support/log.h"
+
+namespace plasma {
+
+StatusPublisher::StatusPublisher(const Display& display, std::string instance, const std::string& folder)
+    : d_(display),
+      instance_(std::move(instance)),
+      statusPath_(folder + "/" + instanceFileName("status", instance_, ".json")),
+      screenshotPath_(folder + "/" + instanceFileName("screenshot", instance_, ".png")) {}
+
+void StatusPublisher::notePageError(const std::string& what) {
+  lastPageError_ = what;
+  lastPageErrorWall_ = static_cast<std::int64_t>(std::time(nullptr));
+}
+
+StatusReport StatusPublisher::report() const {
+  StatusReport r;
+  r.instance = instance_.empty() ? "default" : instance_;
+  r.version = PLASMA_VERSION;
+  r.pid = static_cast<int>(::getpid());
+  // The loop's clock starts with the process.
+  r.uptimeSeconds = d_.loop.nowUs() / 1000000;
+  r.writtenWall = static_cast<std::int64_t>(std::time(nullptr));
+  r.displayType = d_.displayType;
+  r.screen = d_.screenIndex;
+  r.serverBaseUrl = d_.serverBaseUrl;
+  r.phase = d_.screenPhase;
+  r.page = pageNameText(d_.currentPage());
+  r.layoutVariant = d_.layoutVariant;
+  const FeedStatus& f = d_.feed;
+  r.lastGoodLoadWall = f.everLoaded ? f.lastGoodWallSeconds : 0;
+  r.lastFailure = f.lastFailure;
+  r.lastFailureWall = f.lastFailureWallSeconds;
+  r.failuresInARow = f.failuresInARow;
+  r.loads = f.loads;
+  r.failures = f.failures;
+  r.lastPageError = lastPageError_;
+  r.lastPageErrorWall = lastPageErrorWall_;
+  return r;
+}
+
+std::string StatusPublisher::summary() const {
+  const FeedStatus& f = d_.feed;
+  std::string s = "type " + std::to_string(d_.displayType) + " on screen " + std::to_string(d_.screenIndex) +
+                  ": " + pageNameText(d_.currentPage());
+  if (f.failuresInARow > 0) {
+    s += "; timetable failing (" + std::to_string(f.failuresInARow) + " in a row): " + f.lastFailure;
+  } else if (f.everLoaded) {
+    s += "; last good load " + utcTimestamp(f.lastGoodWallSeconds);
+  } else {
+    s += "; no timetable yet";
+  }
+  return s;
+}
+
+void StatusPublisher::noteWrite(bool ok, const std::string& error) {
+  if (!ok && !failing_) logLine(error + "; the status of this display is not published until it works again");
+  if (ok && failing_) logLine("status file " + statusPath_ + " is written again");
+  failing_ = !ok;
+}
+
+bool StatusPublisher::write() {
+  std::string error;
+  const bool ok = writeTextAtomic(statusPath_, statusJson(report()), &error);
+  noteWrite(ok, error);
+  return ok;
+}
+
+bool StatusPublisher::writeScreenshot() {
+  const bool ok = writePngAtomic(d_.window.image(), screenshotPath_);
+  logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot " + screenshotPath_);
+  return ok;
+}
+
+}  // namespace plasma

@@ -1,0 +1,43 @@
+#pragma once
+// What a running display reports about itself: the status file after each page and every few
+// seconds, a screenshot on request, and a one-line summary for the service manager.
+#include <cstdint>
+#include <string>
+
+#include "display/display.h"
+#include "platform/status_file.h"
+
+namespace plasma {
+
+class StatusPublisher {
+ public:
+  // instance: the single-instance name ("" = default); folder: where the files go.
+  StatusPublisher(const Display& display, std::string instance, const std::string& folder);
+
+  // Remembers the last error a page's trap caught (the feed keeps its own).
+  void notePageError(const std::string& what);
+
+  StatusReport report() const;
+  // One line for `systemctl status`: what is on screen and how the feed is doing.
+  std::string summary() const;
+
+  // Replace the status file / write the window image beside it. A failure is logged once until a
+  // write succeeds again.
+  bool write();
+  bool writeScreenshot();
+
+  const std::string& statusPath() const { return statusPath_; }
+  const std::string& screenshotPath() const { return screenshotPath_; }
+
+ private:
+  void noteWrite(bool ok, const std::string& error);
+  const Display& d_;
+  std::string instance_;
+  std::string statusPath_;
+  std::string screenshotPath_;
+  std::string lastPageError_;
+  std::int64_t lastPageErrorWall_ = 0;
+  bool failing_ = false;
+};
+
+}  // namespace plasma
