@@ -32,6 +32,7 @@ struct FeedStatus {
   std::int64_t lastFailureWallSeconds = 0;
   int failuresInARow = 0;
   bool staleCleared = false;          // the train lists were emptied for old data
+  bool skippedWhileBusy = false;      // a timer load found the last fetch running (logged once)
   long loads = 0;
   long failures = 0;
 };

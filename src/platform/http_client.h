@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,15 @@ class HttpClient {
 // The libcurl client: redirects (at most 3, http and https only), 5 s to connect, 10 s in all,
 // bodies above 1 MiB refused.
 std::unique_ptr<HttpClient> makeCurlHttpClient();
+
+// The same client with other bounds (tests use short time-outs).
+struct CurlClientOptions {
+  long connectTimeoutMs = 5000;
+  long totalTimeoutMs = 10000;
+  std::size_t maxBodyBytes = 1024 * 1024;
+  long maxRedirects = 3;
+};
+std::unique_ptr<HttpClient> makeCurlHttpClient(const CurlClientOptions& options);
 
 enum class FetchMode { WorkerThread, Inline };
 

@@ -1,0 +1,144 @@
+// loadTimetable: fetch the circuit's document, check and parse all of it, and only then apply it
+// to the display state and the store and redraw the page on screen with the new data.
+#include <ctime>
+
+#include "display/display.h"
+#include "display/procedures.h"
+#include "support/log.h"
+
+namespace plasma {
+
+namespace {
+
+std::string durationText(std::int64_t us) {
+  const std::int64_t s = us / 1000000;
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+}
+
+void applySettings(Display& d, const DocumentSettings& s) {
+  d.mainPageSeconds = s.mainPageSeconds;
+  d.boardSeconds = s.boardSeconds;
+  d.messageSeconds = s.messageSeconds;
+  d.colourScheme = s.colourScheme;
+  d.boardOption = s.boardOption;
+  d.spareSetting = s.spareSetting;
+  d.wipeSteps = s.wipeSteps;
+  d.scrollDelay = s.scrollDelay;
+}
+
+void applyStore(Display& d, TimetableStore&& fresh) {
+  const Int16 pictureIndex = d.store.pictureIndex;  // the slideshow's place survives a load
+  d.store = std::move(fresh);
+  d.store.pictureIndex = pictureIndex;
+}
+
+// A countdown computed from a timetable this old could send someone to a train that has gone or
+// never comes, so the train lists are emptied: the pages then show the slideshow or a notice.
+void emptyStaleTrainLists(Display& d, const std::string& url) {
+  FeedStatus& f = d.feed;
+  if (!f.everLoaded || f.staleCleared) return;
+  const std::int64_t age = d.loop.nowUs() - f.lastGoodUs;
+  if (age < std::int64_t{d.staleSeconds} * 1000000) return;
+  TimetableStore& s = d.store;
+  s.mainDepartures.clear();
+  s.mainDepartureCount = 0;
+  s.otherDepartures.clear();
+  s.otherDepartureCount = 0;
+  s.domesticDepartures.clear();
+  s.domesticDepartureCount = 0;
+  f.staleCleared = true;
+  logLine("timetable " + url + ": no good load for " + durationText(age) +
+          "; the train lists are emptied until one arrives");
+}
+
+void noteFailedLoad(Display& d, const std::string& url, const RuntimeError& e) {
+  FeedStatus& f = d.feed;
+  ++f.failures;
+  ++f.failuresInARow;
+  f.lastFailure = e.what();
+  f.lastFailureWallSeconds = static_cast<std::int64_t>(std::time(nullptr));
+  logLine("timetable " + url + " failed: " + f.lastFailure + " (" + std::to_string(f.failuresInARow) +
+          " in a row); the screen is black until the next page");
+}
+
+void noteGoodLoad(Display& d, const std::string& url) {
+  FeedStatus& f = d.feed;
+  const std::int64_t now = d.loop.nowUs();
+  if (f.failuresInARow > 0) {
+    const std::string failed = std::to_string(f.failuresInARow) + " failed load" +
+                               (f.failuresInARow == 1 ? "" : "s");
+    if (f.everLoaded) {
+      logLine("timetable " + url + " is back after " + failed + " (" + durationText(now - f.lastGoodUs) +
+              " without a good load" + (f.staleCleared ? ", train lists refilled" : "") + ")");
+    } else {
+      logLine("timetable " + url + " is back: first good load after " + failed);
+    }
+  }
+  f.everLoaded = true;
+  f.failuresInARow = 0;
+  f.staleCleared = false;
+  f.lastGoodUs = now;
+  f.lastGoodWallSeconds = static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// The page on screen is painted again with the new data: no wipe, and its timing goes on.
+void redrawWithNewData(Display& d) {
+  d.wipeEnabled = 0;
+  if (d.screenPhase == 0) {
+    // Next-train pages of types 1 to 5 refresh themselves with the stops timer.
+    if ((d.displayType == 0 || d.displayType == 6) && d.tickCount != 0) showNextScreen(d, false);
+  }
+  if (d.screenPhase == 1) drawDepartureBoard(d, false);
+  if (d.screenPhase == 2) drawMessageScreen(d, false);
+  d.wipeEnabled = 1;
+}
+
+}  // namespace
+
+void Display::loadTimetable() {
+  const std::string url = timetableUrl();
+  applyTimetableResponse(url, http_.get(url));
+}
+
+void Display::startTimetableLoad() {
+  if (fetcher_->busy()) {
+    if (!feed.skippedWhileBusy) {
+      logLine("timetable " + timetableUrl() + ": the previous fetch is still running; no new one started");
+      feed.skippedWhileBusy = true;
+    }
+    emptyStaleTrainLists(*this, timetableUrl());
+    return;
+  }
+  const std::string url = timetableUrl();
+  fetcher_->start(url, [this, url](HttpResponse response) {
+    feed.skippedWhileBusy = false;
+    applyTimetableResponse(url, response);
+  });
+}
+
+void Display::applyTimetableResponse(const std::string& url, const HttpResponse& response) {
+  ++feed.loads;
+  ParsedTimetable parsed;
+  try {
+    if (!response.ok) {
+      throw RuntimeError(ErrorKind::TransferFailed,
+                         response.error.empty() ? "no response" : response.error);
+    }
+    // The whole document is checked before any of it is used: a bad document leaves the settings
+    // and the store as the last good one left them.
+    parsed = parseTimetable(decodeDocumentText(response.body));
+  } catch (const RuntimeError& e) {
+    noteFailedLoad(*this, url, e);
+    emptyStaleTrainLists(*this, url);
+    clearCanvas();
+    return;
+  }
+  noteGoodLoad(*this, url);
+  applySettings(*this, parsed.settings);
+  applyStore(*this, std::move(parsed.store));
+  trapped("loadTimetable", [this] { redrawWithNewData(*this); });
+}
+
+}  // namespace plasma
