@@ -6,13 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "feed/sample_timetable.h"
 #include "test_support/rig.h"
 
 namespace plasma {
@@ -255,14 +253,6 @@ TEST(FetchOffTheWindowThread, AWindows1252DocumentIsReadAsSuch) {
   ASSERT_EQ(live.display.store.mainDepartureCount, 1);
   EXPECT_EQ(live.display.store.mainDepartures[0].destination, "Zürich");
   EXPECT_EQ(live.display.store.mainDepartures[0].stops, "Malmö");
-}
-
-TEST(FetchOffTheWindowThread, ARedirectIsFollowedToTheDocument) {
-  TestServer server;
-  LiveDisplay live(shortTimeouts());
-  live.loadAndCountTicks(server.url("/redirect"));
-  EXPECT_EQ(live.display.feed.failures, 0);
-  EXPECT_EQ(live.display.store.mainDepartureCount, 1);
 }
 
 }  // namespace
