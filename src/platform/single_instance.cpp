@@ -80,8 +80,10 @@ bool SingleInstance::activateRunning() {
   if (!socketAddress(socketPath_, addr)) return false;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::write(fd, "raise\n", 6) == 6;
+  // The running instance acts on the connection itself and may close it before the request
+  // arrives: a failed send is no failure, and must not raise SIGPIPE.
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  if (ok) (void)::send(fd, "raise\n", 6, MSG_NOSIGNAL);
   ::close(fd);
   return ok;
 }

@@ -103,6 +103,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // A closed pipe or socket (stderr after the journal restarted, a peer that went away) is an
+  // error to report where it happens, never a reason for the display to end.
+  ::signal(SIGPIPE, SIG_IGN);
+
   const char* instanceName = std::getenv("PLASMA_INSTANCE");
   SingleInstance instance(instanceName ? instanceName : "");
   if (instance.role() == SingleInstance::Role::Second) {

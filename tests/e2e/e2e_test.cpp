@@ -301,12 +301,15 @@ TEST(RunningDisplay, TellsTheServiceManagerItIsReadyAndAlive) {
 TEST(RunningDisplay, ASecondStartEndsAtOnceAndLeavesTheFirstRunning) {
   FeedTimeline& t = FeedTimeline::get();
   ASSERT_TRUE(t.reach(Stage::Cycling, milliseconds(15000))) << t.problem();
-  const auto start = Clock::now();
-  Child second({display(), "5", "0", t.url()}, headlessEnvironment(t.folder() / "run", "e2e-run"),
-               t.folder() / "second");
-  EXPECT_EQ(second.wait(milliseconds(5000)), 0);
-  EXPECT_LT(secondsSince(start), 1.5) << "no splash wait, no first load";
-  EXPECT_EQ(second.err(), "");
+  // Repeated, because the running instance may close the connection before the request arrives.
+  for (int i = 0; i < 20; ++i) {
+    const auto start = Clock::now();
+    Child second({display(), "5", "0", t.url()}, headlessEnvironment(t.folder() / "run", "e2e-run"),
+                 t.folder() / "second");
+    ASSERT_EQ(second.wait(milliseconds(5000)), 0) << "start " << i << ": " << second.err();
+    EXPECT_LT(secondsSince(start), 1.5) << "no splash wait, no first load";
+    EXPECT_EQ(second.err(), "") << "start " << i;
+  }
   EXPECT_TRUE(t.displayChild().running());
   EXPECT_EQ(jsonField(readText(t.statusPath()), "displayType"), "3");
 }
