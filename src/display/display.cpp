@@ -71,6 +71,9 @@ Display::~Display() = default;
 void Display::loadStep() {
   // The window itself is placed by whoever made it (one monitor); the canvas is its client area.
   pbDraw_->resize(window.clientWidth(), window.clientHeight());
+  // Like the window, the canvas starts black: a slideshow picture smaller than the screen before
+  // any page has set colours stands on black.
+  pbDraw_->setBackColour(colours::kBlack);
   wipeSteps = 1;
   type6Alternation = 1;
   messageIndex = 0;
