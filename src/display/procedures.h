@@ -34,6 +34,10 @@ void drawType0Screen(Display& d);
 void drawType6ScreenA(Display& d);
 void drawType6ScreenB(Display& d);
 
+// ---- timetable feed (feed/) ----
+// Puts a whole, valid document into the display state and the store (the slideshow's place kept).
+void applyParsedTimetable(Display& d, ParsedTimetable&& parsed);
+
 // ---- shared by the train pages ----
 // Grid steps in pixels: canvas width / 272 and height / 154.
 struct Grid {

@@ -17,7 +17,10 @@ std::string durationText(std::int64_t us) {
   return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
 }
 
-void applySettings(Display& d, const DocumentSettings& s) {
+}  // namespace
+
+void applyParsedTimetable(Display& d, ParsedTimetable&& parsed) {
+  const DocumentSettings& s = parsed.settings;
   d.mainPageSeconds = s.mainPageSeconds;
   d.boardSeconds = s.boardSeconds;
   d.messageSeconds = s.messageSeconds;
@@ -26,13 +29,12 @@ void applySettings(Display& d, const DocumentSettings& s) {
   d.spareSetting = s.spareSetting;
   d.wipeSteps = s.wipeSteps;
   d.scrollDelay = s.scrollDelay;
-}
-
-void applyStore(Display& d, TimetableStore&& fresh) {
   const Int16 pictureIndex = d.store.pictureIndex;  // the slideshow's place survives a load
-  d.store = std::move(fresh);
+  d.store = std::move(parsed.store);
   d.store.pictureIndex = pictureIndex;
 }
+
+namespace {
 
 // A countdown computed from a timetable this old could send someone to a train that has gone or
 // never comes, so the train lists are emptied: the pages then show the slideshow or a notice.
@@ -136,8 +138,7 @@ void Display::applyTimetableResponse(const std::string& url, const HttpResponse&
     return;
   }
   noteGoodLoad(*this, url);
-  applySettings(*this, parsed.settings);
-  applyStore(*this, std::move(parsed.store));
+  applyParsedTimetable(*this, std::move(parsed));
   trapped("loadTimetable", [this] { redrawWithNewData(*this); });
 }
 

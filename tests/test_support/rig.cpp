@@ -27,21 +27,7 @@ RecordingSurface& Rig::record() {
   return *recorder;
 }
 
-void Rig::apply(const std::string& doc) {
-  ParsedTimetable t = parseTimetable(doc);
-  Display& d = *display;
-  d.mainPageSeconds = t.settings.mainPageSeconds;
-  d.boardSeconds = t.settings.boardSeconds;
-  d.messageSeconds = t.settings.messageSeconds;
-  d.colourScheme = t.settings.colourScheme;
-  d.boardOption = t.settings.boardOption;
-  d.spareSetting = t.settings.spareSetting;
-  d.wipeSteps = t.settings.wipeSteps;
-  d.scrollDelay = t.settings.scrollDelay;
-  const Int16 keep = d.store.pictureIndex;
-  d.store = t.store;
-  d.store.pictureIndex = keep;
-}
+void Rig::apply(const std::string& doc) { applyParsedTimetable(*display, parseTimetable(doc)); }
 
 std::string document(const std::vector<std::pair<int, std::string>>& lines) {
   std::vector<std::string> l = {
