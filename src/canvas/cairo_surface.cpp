@@ -57,12 +57,14 @@ int Picture::height() const { return cairo_image_surface_get_height(image_); }
 CairoSurface::CairoSurface(int width, int height) { create(width, height); }
 
 CairoSurface::~CairoSurface() {
+  forgetDiscs();
   if (cr_) cairo_destroy(cr_);
   if (surface_) cairo_surface_destroy(surface_);
 }
 
 std::unique_ptr<CairoSurface> CairoSurface::fromPicture(const Picture& picture) {
   auto s = std::make_unique<CairoSurface>(picture.width(), picture.height());
+  s->erasePending_ = false;  // the picture covers every pixel
   cairo_set_operator(s->cr_, CAIRO_OPERATOR_SOURCE);
   cairo_set_source_surface(s->cr_, picture.cairo(), 0, 0);
   cairo_paint(s->cr_);
@@ -88,6 +90,9 @@ void CairoSurface::create(int width, int height) {
   cairo_set_font_face(cr_, standingFace(italic_).face);
   applyFont();
   clear();
+  // Erased at once, not on first use: the first page after start-up should not also pay for
+  // mapping the new surface's memory.
+  paintPendingErase();
 }
 
 void CairoSurface::checkContext() const {
@@ -159,6 +164,7 @@ double CairoSurface::textHeight(std::string_view) const {
 }
 
 void CairoSurface::print(std::string_view text) {
+  paintPendingErase();
   const std::string s = validUtf8(text);
   cairo_font_extents_t fe;
   cairo_font_extents(cr_, &fe);
@@ -184,6 +190,7 @@ void CairoSurface::print(std::string_view text) {
 
 void CairoSurface::line(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
+  paintPendingErase();
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr_, kLineWidth);
@@ -212,6 +219,7 @@ PixelRect coveredPixels(double x1, double y1, double x2, double y2) {
 
 void CairoSurface::box(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
+  paintPendingErase();
   const PixelRect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
@@ -234,6 +242,7 @@ void CairoSurface::box(double x1, double y1, double x2, double y2) {
 
 void CairoSurface::filledBox(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
+  paintPendingErase();
   const PixelRect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
@@ -244,18 +253,65 @@ void CairoSurface::filledBox(double x1, double y1, double x2, double y2) {
   checkContext();
 }
 
+namespace {
+
+constexpr std::size_t kMaxDiscs = 8;
+constexpr double kMaxDiscRadius = 512;  // larger circles are drawn directly, uncached
+
+void traceCircle(cairo_t* cr, double cx, double cy, double radius, bool solid, Colour fill,
+                 Colour fore) {
+  cairo_new_path(cr);
+  cairo_arc(cr, cx, cy, radius, 0, 2 * M_PI);
+  if (solid) {
+    cairo_set_source_rgb(cr, fill.r / 255.0, fill.g / 255.0, fill.b / 255.0);
+    cairo_fill_preserve(cr);
+  }
+  cairo_set_source_rgb(cr, fore.r / 255.0, fore.g / 255.0, fore.b / 255.0);
+  cairo_set_line_width(cr, kLineWidth);
+  cairo_stroke(cr);
+}
+
+}  // namespace
+
+void CairoSurface::forgetDiscs() {
+  for (Disc& d : discs_) cairo_surface_destroy(d.image);
+  discs_.clear();
+}
+
+const CairoSurface::Disc& CairoSurface::disc(double cx, double cy, double radius) {
+  const double fx = cx - std::floor(cx), fy = cy - std::floor(cy);
+  const bool solid = fillStyle_ == FillStyle::Solid;
+  for (const Disc& d : discs_) {
+    if (d.radius == radius && d.fracX == fx && d.fracY == fy && d.solid == solid && d.fore == fore_ &&
+        (!solid || d.fill == fill_)) {
+      return d;
+    }
+  }
+  if (discs_.size() >= kMaxDiscs) {
+    cairo_surface_destroy(discs_.front().image);
+    discs_.erase(discs_.begin());
+  }
+  const int reach = static_cast<int>(std::ceil(radius + kLineWidth)) + 1;
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2 * reach + 1, 2 * reach + 1);
+  cairo_t* cr = cairo_create(image);
+  traceCircle(cr, reach + fx, reach + fy, radius, solid, fill_, fore_);
+  cairo_destroy(cr);
+  discs_.push_back({radius, fx, fy, fill_, fore_, solid, -reach, -reach, image});
+  return discs_.back();
+}
+
 void CairoSurface::circle(double cx, double cy, double radius) {
   checkFinite(cx, cy, radius);
+  paintPendingErase();
+  radius = std::fabs(radius);
   cairo_save(cr_);
-  cairo_new_path(cr_);
-  cairo_arc(cr_, cx, cy, std::fabs(radius), 0, 2 * M_PI);
-  if (fillStyle_ == FillStyle::Solid) {
-    setSource(fill_);
-    cairo_fill_preserve(cr_);
+  if (radius <= kMaxDiscRadius) {
+    const Disc& d = disc(cx, cy, radius);
+    cairo_set_source_surface(cr_, d.image, std::floor(cx) + d.offsetX, std::floor(cy) + d.offsetY);
+    cairo_paint(cr_);
+  } else {
+    traceCircle(cr_, cx, cy, radius, fillStyle_ == FillStyle::Solid, fill_, fore_);
   }
-  setSource(fore_);
-  cairo_set_line_width(cr_, kLineWidth);
-  cairo_stroke(cr_);
   cairo_restore(cr_);
   checkContext();
 }
@@ -263,6 +319,9 @@ void CairoSurface::circle(double cx, double cy, double radius) {
 void CairoSurface::copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx,
                             int dy) {
   if (width <= 0 || height <= 0) return;
+  // A copy over the whole surface replaces every pixel, so an erase still pending is moot.
+  if (dx <= 0 && dy <= 0 && dx + width >= width_ && dy + height >= height_) erasePending_ = false;
+  paintPendingErase();
   cairo_surface_flush(source.image());
   cairo_save(cr_);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
@@ -274,6 +333,14 @@ void CairoSurface::copyFrom(const Surface& source, int sx, int sy, int width, in
 }
 
 void CairoSurface::clear() {
+  erasePending_ = true;
+  x_ = 0;
+  y_ = 0;
+}
+
+void CairoSurface::paintPendingErase() const {
+  if (!erasePending_) return;
+  erasePending_ = false;
   cairo_save(cr_);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
   setSource(back_);
@@ -284,11 +351,10 @@ void CairoSurface::clear() {
   }
   cairo_restore(cr_);
   checkContext();
-  x_ = 0;
-  y_ = 0;
 }
 
 void CairoSurface::setPicture(std::shared_ptr<const Picture> picture) {
+  paintPendingErase();
   picture_ = std::move(picture);
   if (!picture_) return;
   cairo_save(cr_);

@@ -1,4 +1,6 @@
 #pragma once
+#include <vector>
+
 #include "canvas/surface.h"
 
 namespace plasma {
@@ -51,12 +53,22 @@ class CairoSurface final : public Surface {
 
   void clear() override;
   void setPicture(std::shared_ptr<const Picture> picture) override;
-  void removePicture() override { picture_.reset(); }
+  void removePicture() override {
+    if (picture_) paintPendingErase();  // an erase asked for before still shows the picture
+    picture_.reset();
+  }
 
-  cairo_surface_t* image() const override { return surface_; }
+  cairo_surface_t* image() const override {
+    paintPendingErase();
+    return surface_;
+  }
 
  private:
   void create(int width, int height);
+  // Erasing is deferred to the first operation that touches or reads the pixels: pages set the
+  // back colour and clear several times before they draw, and each erase of a 4K canvas costs as
+  // much as a frame copy.
+  void paintPendingErase() const;
   void applyFont() const;
   void setSource(Colour c) const;
   void checkContext() const;
@@ -75,6 +87,22 @@ class CairoSurface final : public Surface {
   double x_ = 0;
   double y_ = 0;
   std::shared_ptr<const Picture> picture_;
+  mutable bool erasePending_ = false;
+
+  // Antialiased circles cost Cairo ten times what compositing a ready disc does, and a board draws
+  // the same three discs on every repaint; so each disc is drawn once onto a small transparent
+  // image and composited from then on. The key holds the sub-pixel position, so the pixels match
+  // a direct drawing (to within one level of rounding).
+  struct Disc {
+    double radius, fracX, fracY;
+    Colour fill, fore;
+    bool solid;
+    int offsetX, offsetY;  // of the image's top-left from the centre's whole pixel
+    cairo_surface_t* image;
+  };
+  std::vector<Disc> discs_;
+  const Disc& disc(double cx, double cy, double radius);
+  void forgetDiscs();
 };
 
 // Writes a surface's pixels as a PNG file; false (and a log line) on failure.
