@@ -105,27 +105,34 @@ std::shared_ptr<const Picture> decodePicture(const unsigned char* data, std::siz
     SDL_FreeSurface(decoded);
     throw RuntimeError(ErrorKind::InvalidPicture, what + " decodes larger than 8192 x 8192");
   }
-  SDL_Surface* rgb = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_XRGB8888, 0);
-  SDL_FreeSurface(decoded);
-  if (!rgb) {
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be converted: " + SDL_GetError());
+  // Palette pictures need SDL's own conversion; every other format is converted straight into the
+  // picture's pixels, without a third full-size copy (a 1080p picture would otherwise hold 22 MB
+  // at its peak instead of 14 MB).
+  SDL_Surface* source = decoded;
+  if (SDL_ISPIXELFORMAT_INDEXED(decoded->format->format)) {
+    source = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_XRGB8888, 0);
+    SDL_FreeSurface(decoded);
+    if (!source) {
+      throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be converted: " + SDL_GetError());
+    }
   }
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, rgb->w, rgb->h);
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, source->w, source->h);
   if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
-    SDL_FreeSurface(rgb);
+    SDL_FreeSurface(source);
     cairo_surface_destroy(image);
     throw RuntimeError(ErrorKind::InvalidPicture, what + ": no memory for the picture");
   }
   cairo_surface_flush(image);
-  unsigned char* dst = cairo_image_surface_get_data(image);
-  const int dstStride = cairo_image_surface_get_stride(image);
-  SDL_LockSurface(rgb);
-  for (int y = 0; y < rgb->h; ++y) {
-    std::memcpy(dst + y * dstStride, static_cast<unsigned char*>(rgb->pixels) + y * rgb->pitch,
-                static_cast<std::size_t>(rgb->w) * 4);
+  SDL_LockSurface(source);
+  const int converted = SDL_ConvertPixels(
+      source->w, source->h, source->format->format, source->pixels, source->pitch,
+      SDL_PIXELFORMAT_XRGB8888, cairo_image_surface_get_data(image), cairo_image_surface_get_stride(image));
+  SDL_UnlockSurface(source);
+  SDL_FreeSurface(source);
+  if (converted != 0) {
+    cairo_surface_destroy(image);
+    throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be converted: " + SDL_GetError());
   }
-  SDL_UnlockSurface(rgb);
-  SDL_FreeSurface(rgb);
   cairo_surface_mark_dirty(image);
   return std::make_shared<Picture>(image);
 }
