@@ -3,8 +3,21 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace plasma {
+namespace {
+
+// The logs are for tests and short simulations; a headless display that runs for weeks keeps
+// only the most recent entries, so its memory stays flat.
+constexpr std::size_t kMaxLogEntries = 4096;
+
+template <typename T>
+void keepRecent(std::vector<T>& log) {
+  if (log.size() >= kMaxLogEntries) log.erase(log.begin(), log.begin() + kMaxLogEntries / 2);
+}
+
+}  // namespace
 
 HeadlessWindow::HeadlessWindow(int width, int height)
     : image_(std::make_unique<CairoSurface>(width, height)) {
@@ -14,11 +27,13 @@ HeadlessWindow::HeadlessWindow(int width, int height)
 
 void HeadlessWindow::copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx,
                               int dy) {
+  keepRecent(copies_);
   copies_.push_back({sx, sy, width, height, dx, dy});
   image_->copyFrom(source, sx, sy, width, height, dx, dy);
 }
 
 void HeadlessWindow::pagePresented(const std::string& pageName) {
+  keepRecent(pages_);
   pages_.push_back(pageName);
   if (!frameDir_.empty()) {
     writeFrame(image(), frameDir_, frameNumber_);
