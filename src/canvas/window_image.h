@@ -27,7 +27,9 @@ class WindowImage {
 // wipeSteps of 1 or less presents without the wipe.
 void presentCanvas(const Surface& canvas, WindowImage& window, int wipeEnabled, int wipeSteps);
 
-// The destination y of each wipe step, in order, for a canvas of this height.
+// The destination y of each wipe step, in order, for a canvas of this height. A wipe has at most
+// kMaxWipeSteps strips (one second of 60 Hz frames); more are taken as that many.
+inline constexpr int kMaxWipeSteps = 60;
 std::vector<int> wipePositions(int canvasHeight, int wipeSteps);
 
 }  // namespace plasma

@@ -1,5 +1,6 @@
 // The stops under "Train Stops At": a short list printed on the page, a long one on the stops
 // strip, which the stops timer scrolls through the list area and the repaint brings back to the top.
+#include <algorithm>
 #include <memory>
 
 #include "pages/next_train.h"
@@ -25,6 +26,7 @@ constexpr std::array<StripColours, 4> kStripColours{{
 // repaint from the top on the fourth.
 constexpr Int16 kScrollTick = 2;
 constexpr Int16 kRepaintTick = 4;
+constexpr Int16 kMaxScrollRepeats = 8;
 
 int firstRow(bool skipFirst) { return skipFirst ? 1 : 0; }
 int pixels(double value) { return round32(value); }
@@ -70,8 +72,11 @@ struct ScrollRun {
       finish();
       return false;
     }
-    // scrollDelay sets the pace by repetition only: the same step copied that many times.
-    for (Int16 i = 0; i < d.scrollDelay; ++i) {
+    // scrollDelay sets the pace by repetition only: the same step copied that many times. The
+    // frame paces the run here, so repeats past a few change nothing on screen and would only
+    // hold the window thread (32767 copies of a full-screen strip take seconds per step).
+    const Int16 repeats = std::min(d.scrollDelay, kMaxScrollRepeats);
+    for (Int16 i = 0; i < repeats; ++i) {
       d.window.copyFrom(d.stops(), 0, offset, w.width, w.height, w.x, w.y);
     }
     d.window.refresh();

@@ -146,7 +146,7 @@ TEST(TwoRowBoardLayout, TallerBandsTwoColumnsAndLargerText) {
   // Row 2: the number one step above the band's centre, the label from a line 1.5 steps higher.
   expectPrintedAt(r, "City", {80, 597.5 - h60 / 2}, 60);
   expectPrintedAt(r, "15", {925, 592.5 - h60 / 2}, 60);
-  const DrawOp& label2 = r.ops(DrawOp::Kind::Print).back();
+  const DrawOp label2 = r.ops(DrawOp::Kind::Print).back();
   EXPECT_EQ(label2.text, "Minutes");
   EXPECT_DOUBLE_EQ(label2.x, 925 + m.labelX);
   EXPECT_DOUBLE_EQ(label2.y, 585 + h60 / 2 - m.labelHeight - 5);
