@@ -69,6 +69,11 @@ class CurlHttpClient final : public HttpClient {
     if (sink.overflow || rc == CURLE_FILESIZE_EXCEEDED) {
       return failed(r, "body larger than " + sizeText(options_.maxBodyBytes));
     }
+    if (rc == CURLE_OUT_OF_MEMORY) {
+      // curl says no more than "Out of memory" when a server sends a header line it will not
+      // hold (over 100 KiB); the operator should not go looking for a shortage of memory first.
+      return failed(r, "curl gave up: a response header line over 100 KiB, or out of memory");
+    }
     if (rc != CURLE_OK) {
       // curl's own detail ("Failed to connect to host port 80 after 3 ms: ...") says more than
       // the text of the code.

@@ -120,6 +120,22 @@ void install(HostileServer& server, const fs::path& fileDocument) {
   server.on("to-ftp", [port](HostileServer::Connection& c, const std::string&) {
     c.sendResponse(302, "", "Location: ftp://127.0.0.1:" + std::to_string(port) + "/timetable.txt\r\n");
   });
+  server.on("not-http", [](HostileServer::Connection& c, const std::string&) {
+    c.send("OK\nthis is no HTTP answer\n");
+  });
+  server.on("endless-header", [](HostileServer::Connection& c, const std::string&) {
+    if (!c.send("HTTP/1.1 200 OK\r\nX-Padding: ")) return;
+    const std::string block(16 * 1024, 'a');
+    while (c.send(block)) {
+    }
+  });
+  server.on("endless-headers", [](HostileServer::Connection& c, const std::string&) {
+    if (!c.send("HTTP/1.1 200 OK\r\n")) return;
+    std::string block;
+    for (int i = 0; i < 1000; ++i) block += "X-Padding: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\r\n";
+    while (c.send(block)) {
+    }
+  });
   server.on("silent", [](HostileServer::Connection& c, const std::string&) {
     while (c.pause(100)) {
     }
@@ -167,6 +183,9 @@ TEST(HostileServer, EveryBadAnswerFailsCleanlyWhileTheDisplayKeepsTicking) {
       {"a redirect to file://", server.base("to-file"), "file"},
       {"a redirect to ftp://", server.base("to-ftp"), "ftp"},
       {"a server that accepts and never answers", server.base("silent"), "timed out"},
+      {"an answer that is not HTTP", server.base("not-http"), "HTTP/0.9"},
+      {"a header line without end", server.base("endless-header"), "header line over 100 KiB"},
+      {"header lines without end", server.base("endless-headers"), "Too large response headers"},
       {"a file:// base URL", "file://" + temp.path.string(), "file"},
       {"an ftp:// base URL", "ftp://127.0.0.1:" + std::to_string(server.port()), "ftp"},
   };
