@@ -21,9 +21,9 @@ namespace {
 // PLASMA_PERF_COLD_PAGE=FAMILY@WIDTHxHEIGHT; the hook below paints that page and exits before any
 // test (or gtest itself) runs.
 const bool kColdChildHook = [] {
-  const char* spec = std::getenv("PLASMA_PERF_COLD_PAGE");
-  if (!spec || !*spec) return false;
-  const std::string s = spec;
+  const char* request = std::getenv("PLASMA_PERF_COLD_PAGE");
+  if (!request || !*request) return false;
+  const std::string s = request;
   const std::size_t at = s.find('@');
   const auto family = familyFromName(s.substr(0, at));
   const auto size = at == std::string::npos ? std::nullopt : sizeFromName(s.substr(at + 1));
