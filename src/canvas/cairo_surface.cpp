@@ -7,6 +7,7 @@
 
 #include "canvas/fonts.h"
 #include "support/legacy.h"
+#include "support/log.h"
 
 namespace plasma {
 namespace {
@@ -99,8 +100,7 @@ void CairoSurface::checkContext() const {
   // A context in an error state silently ignores every later drawing call; start a fresh one.
   if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
     auto* self = const_cast<CairoSurface*>(this);
-    std::fprintf(stderr, "plasma: drawing context reset after: %s\n",
-                 cairo_status_to_string(cairo_status(cr_)));
+    logLine(std::string("drawing context reset after: ") + cairo_status_to_string(cairo_status(cr_)));
     cairo_destroy(self->cr_);
     self->cr_ = cairo_create(surface_);
     cairo_set_font_options(self->cr_, standingFontOptions());
@@ -370,7 +370,7 @@ bool writePng(cairo_surface_t* image, const std::string& path) {
   cairo_surface_flush(image);
   const cairo_status_t st = cairo_surface_write_to_png(image, path.c_str());
   if (st != CAIRO_STATUS_SUCCESS) {
-    std::fprintf(stderr, "plasma: cannot write %s: %s\n", path.c_str(), cairo_status_to_string(st));
+    logLine("cannot write " + path + ": " + cairo_status_to_string(st));
     return false;
   }
   return true;

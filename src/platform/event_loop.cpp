@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "support/log.h"
+
 namespace plasma {
 
 Timer::Timer(EventLoop& loop, std::string name, int intervalMs, std::function<void()> onTick)
@@ -55,8 +57,8 @@ void EventLoop::quit() {
 }
 
 void EventLoop::reportEscaped(const char* where, const std::exception* e) {
-  std::fprintf(stderr, "plasma: %s stopped by an unexpected error: %s; the display goes on\n",
-               where, e ? e->what() : "unknown exception");
+  logLine(std::string(where) + " stopped by an unexpected error: " +
+          (e ? e->what() : "unknown exception") + "; the display goes on");
 }
 
 void EventLoop::runGuarded(const char* where, const std::function<void()>& fn) {

@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "support/log.h"
 #include <vector>
 
 namespace plasma {
@@ -45,7 +49,7 @@ bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
   const std::string tmp = path + ".tmp";
   if (!writePng(image, tmp)) return false;
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::perror(("plasma: cannot rename " + tmp).c_str());
+    logLine("cannot rename " + tmp + ": " + std::strerror(errno));
     ::unlink(tmp.c_str());
     return false;
   }

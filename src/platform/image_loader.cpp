@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/legacy.h"
+#include "support/log.h"
 
 namespace plasma {
 namespace {
@@ -144,16 +145,15 @@ class SdlImageLoader final : public ImageLoader {
   bool pictureFileExists(const std::string& path) override {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-      std::fprintf(stderr, "plasma: picture %s: not found\n", path.c_str());
+      logLine("picture " + path + ": not found");
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
-      std::fprintf(stderr, "plasma: picture %s: not a regular file, not shown\n", path.c_str());
+      logLine("picture " + path + ": not a regular file, not shown");
       return false;
     }
     if (st.st_size > kMaxPictureFileBytes) {
-      std::fprintf(stderr, "plasma: picture %s: %lld bytes, larger than 64 MiB, not shown\n",
-                   path.c_str(), static_cast<long long>(st.st_size));
+      logLine("picture " + path + ": " + std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
       return false;
     }
     return true;
