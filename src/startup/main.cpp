@@ -21,6 +21,7 @@
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
 #include "platform/status_file.h"
+#include "platform/user_agent.h"
 #include "startup/command_line.h"
 #include "startup/splash.h"
 #include "startup/status_report.h"
@@ -40,8 +41,8 @@ constexpr const char* kUsage =
     "  PLASMA_FRAME_DIR=DIR     write every presented page as DIR/frame-NNNNNN.png\n"
     "  PLASMA_INSTANCE=NAME     separate single-instance name (one per screen)\n"
     "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n"
-    "files: status-NAME.json (replaced after every page and every 5 s) and, on SIGUSR1,\n"
-    "  screenshot-NAME.png in $STATE_DIRECTORY, else $XDG_RUNTIME_DIR/plasma-display\n";
+    "files: status-NAME.json and plasma-display-NAME.prom (replaced after every page and every\n"
+    "  5 s) and, on SIGUSR1, screenshot-NAME.png in $XDG_RUNTIME_DIR/plasma-display\n";
 
 // The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
 // display from a dead one by its age.
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
           if (publisher) publisher->writeScreenshot();
           continue;
         }
-        logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
+        logLine(LogPriority::Notice, std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
         loop.quit();
       }
     });
@@ -153,13 +154,13 @@ int main(int argc, char** argv) {
 
   const StartArguments args = parseStartArguments(argumentTail(argc, argv));
   if (args.outcome == StartArguments::Outcome::WrongCount) {
-    logLine(kArgumentsMessage);
+    logLine(LogPriority::Error, kArgumentsMessage);
     if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
     splash.reset();
     return 2;
   }
   if (args.outcome == StartArguments::Outcome::NotANumber) {
-    logLine("cannot start: " + args.error);
+    logLine(LogPriority::Error, "cannot start: " + args.error);
     return 2;
   }
   if (args.displayType < 0 || args.displayType > 6) {
@@ -189,7 +190,9 @@ int main(int argc, char** argv) {
     if (headlessWindow) headlessWindow->setFrameDir(dir);
   }
 
-  std::unique_ptr<HttpClient> http = makeCurlHttpClient();
+  CurlClientOptions httpOptions;
+  httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName ? instanceName : "");
+  std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
   std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
   Display display(*window, loop, *http, *images, FetchMode::WorkerThread);
   display.screenIndex = args.screenIndex;
@@ -208,7 +211,10 @@ int main(int argc, char** argv) {
     if (summary != lastSummary) manager.status(summary);
     lastSummary = std::move(summary);
   };
-  display.onPagePresented = [&](PageName) { publish(); };
+  display.onPagePresented = [&](PageName) {
+    status.notePageChange();
+    publish();
+  };
   display.onTrappedError = [&](const std::string& what) { status.notePageError(what); };
   loop.createTimer("status file", kStatusRefreshMs, true, publish);
   status.write();

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/headless_window.h"
+#include "startup/metrics.h"
 #include "support/log.h"
 
 namespace plasma {
@@ -13,6 +14,7 @@ StatusPublisher::StatusPublisher(const Display& display, std::string instance, c
     : d_(display),
       instance_(std::move(instance)),
       statusPath_(folder + "/" + instanceFileName("status", instance_, ".json")),
+      metricsPath_(folder + "/" + instanceFileName("plasma-display", instance_, ".prom")),
       screenshotPath_(folder + "/" + instanceFileName("screenshot", instance_, ".png")) {}
 
 void StatusPublisher::notePageError(const std::string& what) {
@@ -43,6 +45,7 @@ StatusReport StatusPublisher::report() const {
   r.failures = f.failures;
   r.lastPageError = lastPageError_;
   r.lastPageErrorWall = lastPageErrorWall_;
+  r.pageChanges = pageChanges_;
   return r;
 }
 
@@ -62,20 +65,23 @@ std::string StatusPublisher::summary() const {
 
 void StatusPublisher::noteWrite(bool ok, const std::string& error) {
   if (!ok && !failing_) logLine(error + "; the status of this display is not published until it works again");
-  if (ok && failing_) logLine("status file " + statusPath_ + " is written again");
+  if (ok && failing_) logLine(LogPriority::Notice, "status file " + statusPath_ + " is written again");
   failing_ = !ok;
 }
 
 bool StatusPublisher::write() {
   std::string error;
-  const bool ok = writeTextAtomic(statusPath_, statusJson(report()), &error);
+  const StatusReport r = report();
+  const bool ok = writeTextAtomic(statusPath_, statusJson(r), &error) &&
+                  writeTextAtomic(metricsPath_, prometheusText(r), &error);
   noteWrite(ok, error);
   return ok;
 }
 
 bool StatusPublisher::writeScreenshot() {
   const bool ok = writePngAtomic(d_.window.image(), screenshotPath_);
-  logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot " + screenshotPath_);
+  if (ok) logLine(LogPriority::Notice, "screenshot written to " + screenshotPath_);
+  else logLine("cannot write the screenshot " + screenshotPath_);
   return ok;
 }
 
