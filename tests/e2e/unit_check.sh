@@ -4,8 +4,9 @@
 # virtual monitor (no GPU here), against timetable-sim on this machine. It checks what the unit
 # promises: the sandbox does not stop the display, ready only with a page up, status and metrics
 # in /run/plasma-display for the group only, the getty of its VT stopped, the journal priorities,
-# a crash and a freeze restarted with the launcher's back-off and never failed for good, the metrics
-# gone when it stops. Skipped (77) where containers cannot boot.
+# a crash and a freeze restarted with the launcher's back-off and never failed for good, the
+# maintainer scripts restarting system and user units on an upgrade and stopping them on removal,
+# the metrics gone when it stops. Skipped (77) where containers cannot boot.
 #   unit_check.sh BUILD-DIR
 set -euo pipefail
 build=$(readlink -f "$1")
@@ -54,7 +55,12 @@ cp "$build/bin/plasma-display" "$build/bin/plasma-display-launch" "$root/opt/pla
 unit=$root/etc/systemd/system/plasma-display@.service
 sed 's|/usr/bin/plasma-display-launch|/opt/plasma/bin/plasma-display-launch|' \
   "$source_dir/packaging/plasma-display@.service" >"$unit"
+mkdir -p "$root/etc/systemd/user"
+sed 's|/usr/bin/plasma-display-launch|/opt/plasma/bin/plasma-display-launch|' \
+  "$source_dir/packaging/user/plasma-display@.service" >"$root/etc/systemd/user/plasma-display@.service"
 mkdir -p "$root/etc/sysusers.d" "$root/etc/plasma-display"
+cp "$source_dir"/packaging/debian/{postinst,prerm,postrm} "$root/opt/plasma/"
+printf 'PLASMA_BASE_URL=%s\nPLASMA_HEADLESS=640x360\n' "$url" >"$root/etc/plasma-display/3-2.conf"
 cp "$source_dir/packaging/plasma-display.sysusers" "$root/etc/sysusers.d/plasma-display.conf"
 printf 'PLASMA_BASE_URL=%s\nPLASMA_HEADLESS=640x360\n' "$url" >"$root/etc/plasma-display/3-1.conf"
 # A login prompt on tty1 that a container can run.
@@ -63,7 +69,15 @@ cat >"$root/etc/systemd/system/getty@tty1.service" <<'UNIT'
 ExecStart=/bin/sleep infinity
 UNIT
 
-systemd-nspawn -q -D "$root" --bind-ro=/usr --register=no --keep-unit -M "plasma-check-$$" -b \
+# A local policy-rc.d (containers often have one that forbids every start) is replaced by one that
+# allows them, so the maintainer scripts act as on a screen PC.
+policy=()
+if [ -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 0\n' >"$work/allow"
+  chmod +x "$work/allow"
+  policy=(--bind-ro="$work/allow:/usr/sbin/policy-rc.d")
+fi
+systemd-nspawn -q -D "$root" --bind-ro=/usr "${policy[@]}" --register=no --keep-unit -M "plasma-check-$$" -b \
   --console=pipe >"$work/boot.log" 2>&1 </dev/null &
 boot_pid=$!
 init=
@@ -142,6 +156,28 @@ if [ "${UNIT_CHECK_WATCHDOG:-1}" = 1 ]; then
 fi
 [ "$(inside systemctl show -p Result --value plasma-display@3-1)" = success ] || true
 inside systemctl is-failed -q plasma-display@3-1 && fail "the unit is failed"
+
+# The maintainer scripts, the Debian way: an upgrade restarts running displays (system and user
+# units) on the new program, a removal stops them.
+monitor_uid=$(inside id -u monitor)
+inside systemctl start "user@$monitor_uid.service"
+user_ctl() { inside systemctl --user --machine monitor@ "$@"; }
+user_ctl start plasma-display@3-2 || fail "the user unit did not start"
+user_ctl is-active -q plasma-display@3-2 || fail "the user unit is not active"
+inside test -s "/run/user/$monitor_uid/plasma-display/status-3-2.json" || fail "the user unit's status is not in its runtime folder"
+system_pid=$(inside systemctl show -p MainPID --value plasma-display@3-1)
+user_pid=$(user_ctl show -p MainPID --value plasma-display@3-2)
+inside /opt/plasma/postinst configure 4.9.0 || fail "postinst configure (upgrade) failed"
+[ "$(inside systemctl show -p MainPID --value plasma-display@3-1)" != "$system_pid" ] || fail "an upgrade did not restart the console display"
+[ "$(user_ctl show -p MainPID --value plasma-display@3-2)" != "$user_pid" ] || fail "an upgrade did not restart the user unit's display"
+inside systemctl is-active -q plasma-display@3-1 || fail "the console display is not running after the upgrade"
+inside /opt/plasma/prerm remove || fail "prerm remove failed"
+inside systemctl is-active -q plasma-display@3-1 && fail "a removal left the console display running"
+user_ctl is-active -q plasma-display@3-2 && fail "a removal left the user unit's display running"
+inside /opt/plasma/postrm remove || fail "postrm remove failed"
+inside /opt/plasma/postinst configure "" || fail "postinst configure (install) failed"
+inside systemctl is-active -q plasma-display@3-1 && fail "a first install started a display nobody enabled"
+inside systemctl start plasma-display@3-1
 
 # Stopped: the metrics go (a scraper must not see a healthy display), the status stays for the record.
 inside systemctl stop plasma-display@3-1
