@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "display/display.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<HttpClient> http = makeCurlHttpClient();
   std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
-  Display display(*window, loop, *http, *images, FetchMode::WorkerThread);
+  Display display(*window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
   display.screenIndex = args.screenIndex;
   display.serverBaseUrl = args.serverBaseUrl;
   display.loadStep();

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "display/display.h"
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/image_loader.h"
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   HeadlessWindow window(width, height);
   DocumentHttpClient http(document);
   auto images = makeSdlImageLoader();
-  Display d(window, loop, http, *images, FetchMode::Inline);
+  Display d(window, loop, http, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "file-document";
   d.loadStep();
 
