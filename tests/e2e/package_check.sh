@@ -225,14 +225,15 @@ FAKE
   }
   if [ -e /usr/sbin/policy-rc.d ]; then
     calls=$(run_script allow "$scripts/postinst" configure "$version")
-    for call in "systemd-sysusers plasma-display.conf" "systemctl --system daemon-reload" "systemctl try-restart plasma-display@\*.service" \
-      "systemctl --user --machine 1000@ try-restart plasma-display@\*.service"; do
+    for call in "systemd-sysusers plasma-display.conf" "systemctl --system daemon-reload" \
+      "systemctl --system --no-block try-restart plasma-display@\*.service" \
+      "systemctl --user --machine 1000@ --no-block try-restart plasma-display@\*.service"; do
       grep -qx "$call" <<<"$calls" || fail "upgrade: no \"$call\" in: $calls"
     done
     calls=$(run_script allow "$scripts/postinst" configure "")
     grep -q 'restart' <<<"$calls" && fail "a first install restarted displays: $calls"
     calls=$(run_script deny "$scripts/postinst" configure "$version")
-    grep -q 'systemctl try-restart' <<<"$calls" && fail "the local policy (policy-rc.d 101) was not obeyed: $calls"
+    grep -q 'try-restart' <<<"$calls" && fail "the local policy (policy-rc.d 101) was not obeyed: $calls"
     calls=$(run_script allow "$scripts/prerm" remove)
     for call in "systemctl stop plasma-display@\*.service" "systemctl --quiet --user --machine 1000@ stop plasma-display@\*.service"; do
       grep -qx "$call" <<<"$calls" || fail "remove: no \"$call\" in: $calls"
