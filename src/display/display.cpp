@@ -55,7 +55,10 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
       loop(l),
       images(imgs),
       timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
-      timerDisplay(l.createTimer("display tick", 1000, true, [this] { displayTick(*this); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] {
+        emptyOldTrainLists();
+        displayTick(*this);
+      })),
       timerStops(l.createTimer("stops timer", 1000, false, [this] { stopsTimerEvent(*this); })),
       pbDraw_(std::make_unique<CairoSurface>(33, 29)),
       pbStops_(std::make_unique<CairoSurface>(37, 29)),

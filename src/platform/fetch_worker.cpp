@@ -1,4 +1,5 @@
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,8 @@ struct FetchWorker::Impl {
   std::condition_variable cv;
   bool stop = false;
   bool pending = false;
+  bool transferring = false;  // the worker is inside the client
+  std::condition_variable idle;
   std::string url;
   std::function<void(HttpResponse)> done;
   std::thread thread;
@@ -42,10 +45,15 @@ struct FetchWorker::Impl {
       cv.wait(lock, [this] { return stop || pending; });
       if (stop) return;
       pending = false;
+      transferring = true;
       const std::string u = url;
       auto cb = std::move(done);
       lock.unlock();
       HttpResponse r = client.get(u);
+      lock.lock();
+      transferring = false;
+      idle.notify_all();
+      lock.unlock();
       loop.post([this, cb = std::move(cb), r = std::move(r)]() mutable {
         busy = false;
         cb(std::move(r));
@@ -61,6 +69,14 @@ FetchWorker::FetchWorker(HttpClient& client, EventLoop& loop, FetchMode mode)
 FetchWorker::~FetchWorker() = default;
 
 bool FetchWorker::busy() const { return impl_->busy; }
+
+FetchMode FetchWorker::mode() const { return impl_->mode; }
+
+bool FetchWorker::waitIdle(int ms) {
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  return impl_->idle.wait_for(lock, std::chrono::milliseconds(ms),
+                              [this] { return !impl_->transferring && !impl_->pending; });
+}
 
 bool FetchWorker::start(const std::string& url, std::function<void(HttpResponse)> done) {
   if (impl_->busy) return false;

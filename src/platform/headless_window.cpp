@@ -45,6 +45,15 @@ void HeadlessWindow::pagePresented(const std::string& pageName) {
   }
 }
 
+bool encodePng(cairo_surface_t* image, std::string& out) {
+  out.clear();
+  const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  return cairo_surface_write_to_png_stream(image, append, &out) == CAIRO_STATUS_SUCCESS;
+}
+
 bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
   const std::string tmp = path + ".tmp";
   if (!writePng(image, tmp)) return false;

@@ -17,6 +17,7 @@
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
+#include "platform/private_folder.h"
 #include "platform/sdl_window.h"
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
@@ -46,6 +47,9 @@ constexpr const char* kUsage =
 // The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
 // display from a dead one by its age.
 constexpr int kStatusRefreshMs = 5000;
+constexpr int kInstanceCheckMs = 1000;
+// How long a stop waits for a fetch in flight before it ends the process without it.
+constexpr int kStopWaitMs = 1000;
 
 struct Size {
   int width, height;
@@ -108,10 +112,24 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   const char* instanceName = std::getenv("PLASMA_INSTANCE");
-  SingleInstance instance(instanceName ? instanceName : "");
+  PrivateFolder runtime(runtimeFolderPath(), PrivateFolder::Symlink::Refuse);
+  if (!runtime.usable()) {
+    logLine(runtime.problem() + "; running without the single-instance lock, the status file and screenshots");
+  }
+  SingleInstance instance(runtime, instanceName ? instanceName : "");
   if (instance.role() == SingleInstance::Role::Second) {
-    if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
-    return 0;
+    switch (instance.activateRunning()) {
+      case SingleInstance::Answer::Raised: return 0;
+      case SingleInstance::Answer::Silent:
+      case SingleInstance::Answer::Unreachable: {
+        // A hung display keeps its lock; starting beside it would fight over the screen, so this
+        // start ends, but loudly: the service manager and the operator see a failed start.
+        const int pid = instance.holderPid();
+        logLine("another display" + (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) +
+                " holds " + instance.lockPath() + " but did not answer within 1 s; not starting");
+        return 1;
+      }
+    }
   }
 
   RealEventLoop loop;
@@ -158,7 +176,7 @@ int main(int argc, char** argv) {
     splash.reset();
     return 2;
   }
-  if (args.outcome == StartArguments::Outcome::NotANumber) {
+  if (args.outcome == StartArguments::Outcome::NotANumber || args.outcome == StartArguments::Outcome::BadUrl) {
     logLine("cannot start: " + args.error);
     return 2;
   }
@@ -198,7 +216,13 @@ int main(int argc, char** argv) {
   display.setDisplayType(args.displayType);
   splash.reset();
 
-  StatusPublisher status(display, instanceName ? instanceName : "", statusFolder());
+  // The service manager's state folder is its to keep; otherwise the status lives beside the lock.
+  std::unique_ptr<PrivateFolder> stateFolder;
+  if (const std::string where = statusFolder(); where != runtime.path()) {
+    stateFolder = std::make_unique<PrivateFolder>(where, PrivateFolder::Symlink::Follow);
+    if (!stateFolder->usable()) logLine(stateFolder->problem() + "; running without the status file and screenshots");
+  }
+  StatusPublisher status(display, instanceName ? instanceName : "", stateFolder ? *stateFolder : runtime);
   publisher = &status;
   ServiceNotifier manager;
   std::string lastSummary;
@@ -222,9 +246,20 @@ int main(int argc, char** argv) {
     manager.watchdog();
   }
 
-  if (instance.listenFd() >= 0) {
-    loop.watch(instance.listenFd(), [&] { instance.acceptRequests([&] { window->raise(); }); });
-  }
+  const auto watchInstance = [&] {
+    if (instance.listenFd() >= 0) {
+      loop.watch(instance.listenFd(), [&] { instance.acceptRequests([&] { window->raise(); }); });
+    }
+  };
+  watchInstance();
+  // A cleaner that empties /tmp, or an operator, can remove the folder under a running display; a
+  // later start would then find no lock and run beside it.
+  loop.createTimer("instance lock check", kInstanceCheckMs, true, [&] {
+    const int before = instance.listenFd();
+    if (!instance.reclaimIfLost()) return;
+    if (before >= 0) loop.unwatch(before);
+    watchInstance();
+  });
   if (sdlWindow) {
     const int fd = sdlWindow->connectionFd();
     if (fd >= 0) {
@@ -240,6 +275,13 @@ int main(int argc, char** argv) {
   loop.run();
   manager.stopping();
   publisher = nullptr;
+  if (!display.fetchEndsWithin(kStopWaitMs)) {
+    // The fetch (or libcurl's wait for a resolver thread) would hold the stop past the service's
+    // time-out: end without it. Nothing of it is kept, so nothing is lost.
+    logLine("stopping without waiting for the timetable fetch in flight");
+    if (video) SDL_Quit();
+    ::_exit(0);
+  }
   if (video) SDL_Quit();
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "support/legacy.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
@@ -150,28 +151,70 @@ Int16 minuteOfDay(std::string_view hm) { return round16(minuteOfDayExact(hm)); }
 
 std::string decimal(long long value) { return std::to_string(value); }
 
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  std::size_t n = 0;
+  unsigned lowest = 0;
+  if (c >= 0xC2 && c <= 0xDF) n = 2, lowest = 0x80;
+  else if (c >= 0xE0 && c <= 0xEF) n = 3, lowest = 0x800;
+  else if (c >= 0xF0 && c <= 0xF4) n = 4, lowest = 0x10000;
+  else return 0;
+  if (i + n > text.size()) return 0;
+  unsigned code = c & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return n;
+}
+
 std::string escapeForLog(std::string_view text, std::size_t maxLength) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  char buf[8];
+  for (std::size_t i = 0; i < text.size();) {
     if (out.size() >= maxLength) {
       out += "...";
       break;
     }
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = utf8SequenceLength(text, i);
     if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else if (c == '\t') out += "\\t";
     else if (c == '\\') out += "\\\\";
     else if (c == '"') out += "\\\"";
-    else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
+    else if (c < 0x20 || c == 0x7f || n == 0) {
       std::snprintf(buf, sizeof buf, "\\x%02x", c);
       out += buf;
+    } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080..U+009F: C1 controls, which a terminal obeys like their 7-bit forms.
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+      out += buf;
     } else {
-      out += static_cast<char>(c);
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
     }
+    i += n == 0 ? 1 : n;
   }
   return out;
 }
+
+std::string maskCredentials(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t start = scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.substr(0, end).rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(url);
+  const std::size_t colon = url.substr(0, at).find(':', start);
+  const std::string_view keep = colon == std::string_view::npos ? std::string_view() : url.substr(start, colon - start + 1);
+  return std::string(url.substr(0, start)) + std::string(keep) + "***" + std::string(url.substr(at));
+}
+
+std::string urlForLog(std::string_view url) { return escapeForLog(maskCredentials(url), 300); }
 
 }  // namespace plasma
