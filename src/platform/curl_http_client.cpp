@@ -60,6 +60,9 @@ class CurlHttpClient final : public HttpClient {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // A name server that never answers keeps the resolver thread for half a minute after the
+    // time-out; without this the clean-up of the transfer would wait for it.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);

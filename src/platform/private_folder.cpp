@@ -34,6 +34,8 @@ void PrivateFolder::open() {
     struct stat st;
     if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
       problem_ = path_ + " is a symbolic link, not a folder of this user";
+    } else if (e == ENOTDIR) {
+      problem_ = path_ + " is not a folder";
     } else {
       problem_ = "cannot open " + path_ + ": " + std::strerror(e);
     }
