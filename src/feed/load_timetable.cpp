@@ -107,9 +107,9 @@ void Display::loadTimetable() {
     applyTimetableResponse(url, http_.get(url));
     return;
   }
-  // The fetch runs on the worker even here: the client's time-outs bound the transfer, but not
-  // the clean-up after it (libcurl joins a resolver thread that a silent name server keeps for
-  // half a minute), and the window thread must go on to its first page and still hear a stop.
+  // The fetch runs on the worker even here, so that the window thread's wait has a bound of its
+  // own whatever the client does (a resolver that never returns, a clean-up that waits for one)
+  // and a stop is heard while it waits.
   auto result = std::make_shared<std::optional<HttpResponse>>();
   if (!fetcher_->start(url, [result](HttpResponse r) { *result = std::move(r); })) {
     HttpResponse busy;
