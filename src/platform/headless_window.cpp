@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
 #include "support/log.h"
 #include <vector>
 
@@ -55,14 +56,14 @@ bool encodePng(cairo_surface_t* image, std::string& out) {
 }
 
 bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
-  const std::string tmp = path + ".tmp";
-  if (!writePng(image, tmp)) return false;
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    logLine("cannot rename " + tmp + ": " + std::strerror(errno));
-    ::unlink(tmp.c_str());
+  std::string png, error;
+  if (!encodePng(image, png)) {
+    logLine("cannot encode " + path);
     return false;
   }
-  return true;
+  const bool ok = writeTextAtomic(path, png, &error);
+  if (!ok) logLine(error);
+  return ok;
 }
 
 bool writeFrame(cairo_surface_t* image, const std::string& dir, int number) {

@@ -81,48 +81,4 @@ std::string runtimeFolderPath() {
                        : "/tmp/plasma-display-" + std::to_string(::geteuid());
 }
 
-bool writeFileAtomicAt(const PrivateFolder& folder, const std::string& name, const std::string& bytes,
-                       std::string* error) {
-  const auto fail = [&](const std::string& what, int e) {
-    if (error) *error = what + ": " + std::strerror(e);
-    return false;
-  };
-  if (!folder.usable()) return fail("cannot write " + name + " in " + folder.path(), ENOENT);
-  const int dir = folder.fd();
-  const std::string tmp = name + ".tmp-" + std::to_string(::getpid());
-  const std::string shown = folder.path() + "/" + tmp;
-  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = ::openat(dir, tmp.c_str(), flags, 0644);
-  if (fd < 0 && errno == EEXIST) {
-    // Only this user can write in the folder: a temporary of this name is left from an earlier
-    // process that had the same pid.
-    ::unlinkat(dir, tmp.c_str(), 0);
-    fd = ::openat(dir, tmp.c_str(), flags, 0644);
-  }
-  if (fd < 0) return fail("cannot create " + shown, errno);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int e = n == 0 ? ENOSPC : errno;
-      ::close(fd);
-      ::unlinkat(dir, tmp.c_str(), 0);
-      return fail("cannot write " + shown, e);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    const int e = errno;
-    ::unlinkat(dir, tmp.c_str(), 0);
-    return fail("cannot write " + shown, e);
-  }
-  if (::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
-    const int e = errno;
-    ::unlinkat(dir, tmp.c_str(), 0);
-    return fail("cannot replace " + folder.path() + "/" + name, e);
-  }
-  return true;
-}
-
 }  // namespace plasma

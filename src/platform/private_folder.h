@@ -47,10 +47,4 @@ class PrivateFolder {
 // /tmp/plasma-display-<uid> when there is no runtime folder.
 std::string runtimeFolderPath();
 
-// Writes a whole file in the folder through a new temporary file beside it (created exclusively,
-// never through a link) and a rename, so a reader never sees half of it. False, with the reason in
-// *error, when it could not.
-bool writeFileAtomicAt(const PrivateFolder& folder, const std::string& name, const std::string& bytes,
-                       std::string* error = nullptr);
-
 }  // namespace plasma

@@ -9,11 +9,11 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
 #include "support/log.h"
 
 namespace plasma {
@@ -28,12 +28,6 @@ bool socketAddress(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-std::string safeName(const std::string& name) {
-  std::string out;
-  for (char c : name) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-  return out.empty() ? "default" : out;
-}
-
 std::int64_t nowMs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -44,8 +38,8 @@ std::int64_t nowMs() {
 
 SingleInstance::SingleInstance(PrivateFolder& folder, const std::string& instanceName)
     : folder_(folder),
-      lockName_(safeName(instanceName) + ".lock"),
-      socketName_(safeName(instanceName) + ".sock"),
+      lockName_(safeInstanceName(instanceName) + ".lock"),
+      socketName_(safeInstanceName(instanceName) + ".sock"),
       lockPath_(folder.path() + "/" + lockName_) {
   take();
 }

@@ -84,7 +84,7 @@ bool StatusPublisher::write() {
   // The folder's problem was logged when it was refused; the display runs without a status.
   if (!folder_.usable()) return false;
   std::string error;
-  const bool ok = writeFileAtomicAt(folder_, statusName_, statusJson(report()), &error);
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), statusName_, statusJson(report()), &error);
   noteWrite(ok, error);
   return ok;
 }
@@ -99,7 +99,7 @@ bool StatusPublisher::writeScreenshot() {
     logLine("cannot encode the screenshot");
     return false;
   }
-  const bool ok = writeFileAtomicAt(folder_, screenshotName_, png, &error);
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), screenshotName_, png, &error);
   logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot: " + error);
   return ok;
 }

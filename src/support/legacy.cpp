@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "support/utf8.h"
+
 namespace plasma {
 
 const char* errorKindName(ErrorKind kind) {
@@ -150,26 +152,6 @@ double minuteOfDayExact(std::string_view hm) {
 Int16 minuteOfDay(std::string_view hm) { return round16(minuteOfDayExact(hm)); }
 
 std::string decimal(long long value) { return std::to_string(value); }
-
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  if (c < 0x80) return 1;
-  std::size_t n = 0;
-  unsigned lowest = 0;
-  if (c >= 0xC2 && c <= 0xDF) n = 2, lowest = 0x80;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3, lowest = 0x800;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4, lowest = 0x10000;
-  else return 0;
-  if (i + n > text.size()) return 0;
-  unsigned code = c & (0x7F >> n);
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return n;
-}
 
 std::string escapeForLog(std::string_view text, std::size_t maxLength) {
   std::string out;
