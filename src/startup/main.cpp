@@ -92,10 +92,13 @@ std::optional<int> answerHelpOrVersion(int argc, char** argv) {
 // display keeps its lock; starting beside it would fight over the screen, so this start ends, but
 // loudly: the service manager and the operator see a failed start.
 int raiseRunningDisplay(SingleInstance& instance) {
-  if (instance.activateRunning() == SingleInstance::Answer::Raised) return 0;
+  const SingleInstance::Answer answer = instance.activateRunning();
+  if (answer == SingleInstance::Answer::Raised) return 0;
   const int pid = instance.holderPid();
   logLine("another display" + (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) + " holds " +
-          instance.lockPath() + " but did not answer within 1 s; not starting");
+          instance.lockPath() +
+          (answer == SingleInstance::Answer::Silent ? " but did not answer within 1 s" : " but has no socket to ask") +
+          "; not starting");
   return 1;
 }
 
