@@ -137,8 +137,8 @@ void drawHeadingAndDestination(Display& d, const CountdownLayout& l, Grid g,
   c.setFontSize(kDesign.destinationFont);
   const Int16 height = round16(c.textHeight(destination));
   const Int16 width = round16(c.textWidth(destination));
-  c.moveTo(at(c.pixelWidth() / 2.0 - width / 2.0),
-           at(floorCoordinate(l.destinationLine * g.unitY - height / 2.0) - kDesign.destinationLift));
+  const double centredTop = floorCoordinate(l.destinationLine * g.unitY - height / 2.0);
+  c.moveTo(at(c.pixelWidth() / 2.0 - width / 2.0), at(centredTop - kDesign.destinationLift));
   c.print(destination);
 }
 
