@@ -6,16 +6,33 @@
 
 #include "platform/headless_window.h"
 #include "startup/metrics.h"
+#include "support/legacy.h"
 #include "support/log.h"
 
 namespace plasma {
 
+StatusPublisher::StatusPublisher(const Display& display, std::string instance, PrivateFolder& folder)
+    : d_(display),
+      folder_(folder),
+      instance_(std::move(instance)),
+      statusName_(instanceFileName("status", instance_, ".json")),
+      metricsName_(instanceFileName("plasma-display", instance_, ".prom")),
+      screenshotName_(instanceFileName("screenshot", instance_, ".png")),
+      statusPath_(folder.path() + "/" + statusName_),
+      metricsPath_(folder.path() + "/" + metricsName_),
+      screenshotPath_(folder.path() + "/" + screenshotName_) {}
+
 StatusPublisher::StatusPublisher(const Display& display, std::string instance, const std::string& folder)
     : d_(display),
+      ownFolder_(std::make_unique<PrivateFolder>(folder, PrivateFolder::Symlink::Follow)),
+      folder_(*ownFolder_),
       instance_(std::move(instance)),
-      statusPath_(folder + "/" + instanceFileName("status", instance_, ".json")),
-      metricsPath_(folder + "/" + instanceFileName("plasma-display", instance_, ".prom")),
-      screenshotPath_(folder + "/" + instanceFileName("screenshot", instance_, ".png")) {}
+      statusName_(instanceFileName("status", instance_, ".json")),
+      metricsName_(instanceFileName("plasma-display", instance_, ".prom")),
+      screenshotName_(instanceFileName("screenshot", instance_, ".png")),
+      statusPath_(folder + "/" + statusName_),
+      metricsPath_(folder + "/" + metricsName_),
+      screenshotPath_(folder + "/" + screenshotName_) {}
 
 void StatusPublisher::notePageError(const std::string& what) {
   lastPageError_ = what;
@@ -32,7 +49,7 @@ StatusReport StatusPublisher::report() const {
   r.writtenWall = static_cast<std::int64_t>(std::time(nullptr));
   r.displayType = d_.displayType;
   r.screen = d_.screenIndex;
-  r.serverBaseUrl = d_.serverBaseUrl;
+  r.serverBaseUrl = urlForLog(d_.serverBaseUrl);
   r.phase = d_.screenPhase;
   r.page = pageNameText(d_.currentPage());
   r.layoutVariant = d_.layoutVariant;
@@ -70,18 +87,29 @@ void StatusPublisher::noteWrite(bool ok, const std::string& error) {
 }
 
 bool StatusPublisher::write() {
+  // The folder's problem was logged when it was refused; the display runs without a status.
+  if (!folder_.usable()) return false;
   std::string error;
   const StatusReport r = report();
-  const bool ok = writeTextAtomic(statusPath_, statusJson(r), &error) &&
-                  writeTextAtomic(metricsPath_, prometheusText(r), &error);
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), statusName_, statusJson(r), &error) &&
+                  writeTextAtomicAt(folder_.fd(), folder_.path(), metricsName_, prometheusText(r), &error);
   noteWrite(ok, error);
   return ok;
 }
 
 bool StatusPublisher::writeScreenshot() {
-  const bool ok = writePngAtomic(d_.window.image(), screenshotPath_);
+  if (!folder_.usable()) {
+    logLine("no screenshot: " + folder_.problem());
+    return false;
+  }
+  std::string png, error;
+  if (!encodePng(d_.window.image(), png)) {
+    logLine("cannot encode the screenshot");
+    return false;
+  }
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), screenshotName_, png, &error);
   if (ok) logLine(LogPriority::Notice, "screenshot written to " + screenshotPath_);
-  else logLine("cannot write the screenshot " + screenshotPath_);
+  else logLine("cannot write the screenshot: " + error);
   return ok;
 }
 
