@@ -1,4 +1,6 @@
 // The one-second display tick and the choice of the display type's own page.
+#include <optional>
+
 #include "display/procedures.h"
 
 namespace plasma {
@@ -13,25 +15,50 @@ Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes) {
 
 namespace {
 
-constexpr Int16 kNoTrain = 9999;
-constexpr Int16 kDueWithin = 60;
-
-// Minutes to the first train of a list, or 9999 - clock when the list is empty.
-template <typename Record>
-Int16 firstTrainMinutes(const std::vector<Record>& list, Int16 count, Int16 clockMinutes) {
-  if (count == 0) return sub16(kNoTrain, clockMinutes);
-  return minutesToDeparture(item(list, 0).departTime, clockMinutes);
+std::string slotContext(TrainSlot at, const std::string& departTime) {
+  return std::string(at.list) + " slot " + decimal(at.index) + " departTime \"" +
+         escapeForLog(departTime) + "\"";
 }
 
+}  // namespace
+
+double departureMinuteExact(TrainSlot at, const std::string& departTime) {
+  return withContext(slotContext(at, departTime), [&] { return minuteOfDayExact(departTime); });
+}
+
+Int16 departureMinute(TrainSlot at, const std::string& departTime) {
+  return withContext(slotContext(at, departTime), [&] { return minuteOfDay(departTime); });
+}
+
+Int16 minutesToDeparture(TrainSlot at, const std::string& departTime, Int16 clockMinutes) {
+  return withContext(slotContext(at, departTime),
+                     [&] { return sub16(minuteOfDay(departTime), clockMinutes); });
+}
+
+namespace {
+
+constexpr Int16 kDueWithin = 60;
+
+// Minutes to the first train of a list; nothing when the list has none.
+template <typename Record>
+std::optional<Int16> firstTrainMinutes(const std::vector<Record>& list, Int16 count,
+                                       const char* listName, Int16 clockMinutes) {
+  if (count == 0) return std::nullopt;
+  return minutesToDeparture({listName, 0}, item(list, 0, listName).departTime, clockMinutes);
+}
+
+bool dueWithinTheHour(std::optional<Int16> minutes) { return minutes && *minutes <= kDueWithin; }
+
 struct DueTrains {
-  Int16 other;
-  Int16 domestic;
+  std::optional<Int16> other;
+  std::optional<Int16> domestic;
 };
 
 DueTrains otherAndDomesticMinutes(const Display& d) {
   const TimetableStore& s = d.store;
-  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, s.clockMinutes),
-          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, s.clockMinutes)};
+  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, kOtherList, s.clockMinutes),
+          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, kDomesticList,
+                            s.clockMinutes)};
 }
 
 bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <= 3; }
@@ -48,12 +75,11 @@ void boardFromTick(Display& d) {
 bool trainDueSoon(const Display& d) {
   const TimetableStore& s = d.store;
   if (usesMainList(d.displayType)) {
-    if (s.mainDepartureCount == 0) return false;
-    return minutesToDeparture(item(s.mainDepartures, 0).departTime, s.clockMinutes) <= kDueWithin;
+    return dueWithinTheHour(
+        firstTrainMinutes(s.mainDepartures, s.mainDepartureCount, kMainList, s.clockMinutes));
   }
-  if (s.otherDepartureCount == 0 && s.domesticDepartureCount == 0) return false;
   const DueTrains due = otherAndDomesticMinutes(d);
-  return due.other <= kDueWithin || due.domestic <= kDueWithin;
+  return dueWithinTheHour(due.other) || dueWithinTheHour(due.domestic);
 }
 
 void displayTick(Display& d) {
@@ -126,17 +152,16 @@ void showNextScreen(Display& d, bool restartCycle) {
       return;
     }
     if (d.displayType == 6) {
-      const TimetableStore& s = d.store;
       const DueTrains due = otherAndDomesticMinutes(d);
       if (d.type6Alternation == 1) {
-        if (due.other > kDueWithin || s.otherDepartureCount == 0) {
+        if (!dueWithinTheHour(due.other)) {
           d.type6Alternation = 2;
           d.setBoardColours();
           d.canvas().clear();
           drawType6ScreenA(d);
           return;
         }
-      } else if (due.domestic > kDueWithin || s.domesticDepartureCount == 0) {
+      } else if (!dueWithinTheHour(due.domestic)) {
         d.type6Alternation = 1;
         // The board also gets the time of the page that was skipped.
         d.boardSeconds = add16(d.boardSeconds, d.mainPageSeconds);

@@ -50,8 +50,25 @@ Grid pageGrid(const Surface& canvas);
 // clockMinutes, 16-bit, no wrap at midnight.
 Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes);
 
+// Where a train was read from, for the log line of a page that fails on it.
+struct TrainSlot {
+  const char* list;  // "mainDepartures", "otherDepartures" or "domesticDepartures"
+  long long index;
+};
+inline constexpr const char* kMainList = "mainDepartures";
+inline constexpr const char* kOtherList = "otherDepartures";
+inline constexpr const char* kDomesticList = "domesticDepartures";
+
+// The minute of day of a train's departTime, exact and rounded to 16 bits, and its minutes to
+// departure. An error names the list, the slot and the text: a time without ":" blacks the page
+// and the operator needs to know which line of the document to mend.
+double departureMinuteExact(TrainSlot at, const std::string& departTime);
+Int16 departureMinute(TrainSlot at, const std::string& departTime);
+Int16 minutesToDeparture(TrainSlot at, const std::string& departTime, Int16 clockMinutes);
+
 // The due-soon test shared by showNextScreen, the message page and the boards: types 0 to 3 need a
-// first main train within 60 minutes; every other type a first domestic or other train.
+// first main train within 60 minutes; every other type a first domestic or other train. Only a
+// train that exists counts: the 9999 of an empty list is no departure, whatever the clock.
 bool trainDueSoon(const Display& d);
 
 }  // namespace plasma

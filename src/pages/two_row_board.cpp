@@ -19,8 +19,9 @@ constexpr std::array<boards::Heading, 2> kHeadings{{{"Destination", 16}, {"Depar
 constexpr boards::BoardLayout kBoard{32, kHeadings, 20.5, kSlots, 60, 16, 185, -1};
 
 BoardEntry entry(const TimetableStore& s, int index) {
-  const TrainRecord& t = item(s.mainDepartures, index);
-  return {t.destination, minutesToDeparture(t.departTime, s.clockMinutes), t.platform};
+  const TrainRecord& t = item(s.mainDepartures, index, kMainList);
+  return {t.destination, minutesToDeparture({kMainList, index}, t.departTime, s.clockMinutes),
+          t.platform};
 }
 
 }  // namespace
