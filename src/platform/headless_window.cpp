@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "support/log.h"
 #include <vector>
@@ -51,6 +52,24 @@ bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
   if (std::rename(tmp.c_str(), path.c_str()) != 0) {
     logLine("cannot rename " + tmp + ": " + std::strerror(errno));
     ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool prepareFrameDir(const std::string& dir, std::string& why) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (!ec && !std::filesystem::is_directory(dir, ec)) {
+    why = "not a folder";
+    return false;
+  }
+  if (ec) {
+    why = ec.message();
+    return false;
+  }
+  if (::access(dir.c_str(), W_OK) != 0) {
+    why = std::strerror(errno);
     return false;
   }
   return true;

@@ -185,6 +185,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
+    if (std::string why; !prepareFrameDir(dir, why)) {
+      logLine(std::string("PLASMA_FRAME_DIR ") + dir + " cannot hold the frames: " + why);
+      return 1;
+    }
     if (sdlWindow) sdlWindow->setFrameDir(dir);
     if (headlessWindow) headlessWindow->setFrameDir(dir);
   }
