@@ -1,67 +1,9 @@
 // The one-second display tick and the choice of the display type's own page.
-#include <optional>
-
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 
 namespace plasma {
 
-Grid pageGrid(const Surface& canvas) {
-  return {canvas.pixelWidth() / 272.0, canvas.pixelHeight() / 154.0};
-}
-
-Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes) {
-  return sub16(minuteOfDay(departTime), clockMinutes);
-}
-
 namespace {
-
-std::string slotContext(TrainSlot at, const std::string& departTime) {
-  return std::string(at.list) + " slot " + decimal(at.index) + " departTime \"" +
-         escapeForLog(departTime) + "\"";
-}
-
-}  // namespace
-
-double departureMinuteExact(TrainSlot at, const std::string& departTime) {
-  return withContext(slotContext(at, departTime), [&] { return minuteOfDayExact(departTime); });
-}
-
-Int16 departureMinute(TrainSlot at, const std::string& departTime) {
-  return withContext(slotContext(at, departTime), [&] { return minuteOfDay(departTime); });
-}
-
-Int16 minutesToDeparture(TrainSlot at, const std::string& departTime, Int16 clockMinutes) {
-  return withContext(slotContext(at, departTime),
-                     [&] { return sub16(minuteOfDay(departTime), clockMinutes); });
-}
-
-namespace {
-
-constexpr Int16 kDueWithin = 60;
-
-// Minutes to the first train of a list; nothing when the list has none.
-template <typename Record>
-std::optional<Int16> firstTrainMinutes(const std::vector<Record>& list, Int16 count,
-                                       const char* listName, Int16 clockMinutes) {
-  if (count == 0) return std::nullopt;
-  return minutesToDeparture({listName, 0}, item(list, 0, listName).departTime, clockMinutes);
-}
-
-bool dueWithinTheHour(std::optional<Int16> minutes) { return minutes && *minutes <= kDueWithin; }
-
-struct DueTrains {
-  std::optional<Int16> other;
-  std::optional<Int16> domestic;
-};
-
-DueTrains otherAndDomesticMinutes(const Display& d) {
-  const TimetableStore& s = d.store;
-  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, kOtherList, s.clockMinutes),
-          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, kDomesticList,
-                            s.clockMinutes)};
-}
-
-bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <= 3; }
 
 // The board has no error trap of its own; from the tick, where no page procedure would catch it,
 // an error must still end in the black screen rather than leave the old page (and its countdown)
@@ -71,16 +13,6 @@ void boardFromTick(Display& d) {
 }
 
 }  // namespace
-
-bool trainDueSoon(const Display& d) {
-  const TimetableStore& s = d.store;
-  if (usesMainList(d.displayType)) {
-    return dueWithinTheHour(
-        firstTrainMinutes(s.mainDepartures, s.mainDepartureCount, kMainList, s.clockMinutes));
-  }
-  const DueTrains due = otherAndDomesticMinutes(d);
-  return dueWithinTheHour(due.other) || dueWithinTheHour(due.domestic);
-}
 
 void displayTick(Display& d) {
   d.tickCount = add16(d.tickCount, 1);
@@ -173,6 +105,36 @@ void showNextScreen(Display& d, bool restartCycle) {
     d.canvas().clear();
     paintOwnPage(d);
   });
+}
+
+void redrawWithNewData(Display& d) {
+  d.wipeEnabled = 0;
+  if (d.screenPhase == 0) {
+    // Next-train pages of types 1 to 5 refresh themselves with the stops timer.
+    if ((d.displayType == 0 || d.displayType == 6) && d.tickCount != 0) showNextScreen(d, false);
+  }
+  if (d.screenPhase == 1) drawDepartureBoard(d, false);
+  if (d.screenPhase == 2) drawMessageScreen(d, false);
+  d.wipeEnabled = 1;
+}
+
+namespace {
+
+class ScreenCycle final : public PageProcedures {
+ public:
+  void displayTick(Display& d) const override { plasma::displayTick(d); }
+  void showNextScreen(Display& d, bool restartCycle) const override {
+    plasma::showNextScreen(d, restartCycle);
+  }
+  void stopsTimerEvent(Display& d) const override { plasma::stopsTimerEvent(d); }
+  void redrawWithNewData(Display& d) const override { plasma::redrawWithNewData(d); }
+};
+
+}  // namespace
+
+const PageProcedures& screenCycle() {
+  static const ScreenCycle cycle;
+  return cycle;
 }
 
 }  // namespace plasma

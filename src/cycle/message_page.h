@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 
 namespace plasma {
 

@@ -7,13 +7,7 @@
 namespace plasma {
 namespace {
 
-constexpr Int16 kNoTrainTime = 9999;  // minute of day of a list with no train on the platform
-constexpr Int16 kWithinTheHour = 60;
 constexpr Int16 kDepartingBelow = 2;  // fewer minutes than this read "Now / Departing"
-
-// The frame, 3 steps inside every edge.
-constexpr GridPoint kFrameFrom{3, 3};
-constexpr GridPoint kFrameTo{269, 151};
 
 // What a page shows of its train once the train is chosen.
 struct NextTrain {
@@ -66,7 +60,8 @@ void drawNextTrainPage(Display& d, const NextTrain& train, Grid g, PageName page
   // An outline only, whatever fill style a page interrupted by an error may have left behind.
   Surface& c = d.canvas();
   c.setFillStyle(FillStyle::Transparent);
-  c.box(kFrameFrom.x * g.unitX, kFrameFrom.y * g.unitY, kFrameTo.x * g.unitX, kFrameTo.y * g.unitY);
+  c.box(kPageFrame.left * g.unitX, kPageFrame.top * g.unitY, kPageFrame.right * g.unitX,
+        kPageFrame.bottom * g.unitY);
 
   d.stopsStripOnScreen = scrolling;
   d.presentCanvas(page);
@@ -100,7 +95,7 @@ void drawMainPlatformScreen(Display& d, Int16 platform, PageName page) {
   }
   const TrainSlot at{kMainList, slot};
   const Int16 minutes = minutesFromClock(at, chosen->departTime, s.clockMinutes);
-  if (minutes > kWithinTheHour) {
+  if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
@@ -143,8 +138,8 @@ void drawAirportPlatformScreen(Display& d, Int16 platform, PageName page) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
-  const Int16 otherTime = other ? other->minute : kNoTrainTime;
-  const Int16 domesticTime = domestic ? domestic->minute : kNoTrainTime;
+  const Int16 otherTime = other ? other->minute : kNoTrain;
+  const Int16 domesticTime = domestic ? domestic->minute : kNoTrain;
   // A train that exists always wins over a list without one, whatever its time: the 9999 of a
   // missing train is no departure, and a real train may leave at minute 9999 or later.
   const bool domesticChosen = domestic && (!other || otherTime > domesticTime);
@@ -152,7 +147,7 @@ void drawAirportPlatformScreen(Display& d, Int16 platform, PageName page) {
   const Int16 minutes = withContext(std::string(at.list) + " slot " + decimal(at.index), [&] {
     return sub16(domesticChosen ? domesticTime : otherTime, s.clockMinutes);
   });
-  if (minutes > kWithinTheHour) {
+  if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }

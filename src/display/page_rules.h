@@ -1,50 +1,44 @@
 #pragma once
-// The page procedures of the display window. Each reads the Display's state and store and paints
-// on its canvas; the page starters take restartCycle (true: a page change, false: a redraw with
-// new data).
+// What every page family shares: the grid the layouts are written in, the page frame, the
+// layout-variant lookup and the rules that decide whether a train is due.
+#include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
-#include <vector>
 
+#include "canvas/surface.h"
 #include "display/display.h"
+#include "support/legacy.h"
 
 namespace plasma {
 
-// ---- screen cycle (cycle/) ----
-void displayTick(Display& d);
-void showNextScreen(Display& d, bool restartCycle);
-void drawMessageScreen(Display& d, bool restartCycle);
-
-// ---- departure boards and notices (pages/) ----
-void drawDepartureBoard(Display& d, bool restartCycle);
-void drawTwoRowDepartureBoard(Display& d);
-void drawAllTrainsDepart(Display& d, const std::string& platformText, double unitX, double unitY);
-void drawLastTrains(Display& d, double unitX, double unitY);
-void drawLastTrain(Display& d, double unitX, double unitY);
-
-// ---- next-train pages, stops list and scroller (pages/) ----
-void drawType1Screen(Display& d);
-void drawType2Screen(Display& d);
-void drawType3Screen(Display& d);
-void drawType4Screen(Display& d);
-void drawType5Screen(Display& d);
-void stopsTimerEvent(Display& d);
-
-// ---- countdown pages (countdown/) ----
-void drawType0Screen(Display& d);
-void drawType6ScreenA(Display& d);
-void drawType6ScreenB(Display& d);
-
-// ---- timetable feed (feed/) ----
-// Puts a whole, valid document into the display state and the store (the slideshow's place kept).
-void applyParsedTimetable(Display& d, ParsedTimetable&& parsed);
-
-// ---- shared by the train pages ----
 // Grid steps in pixels: canvas width / 272 and height / 154.
 struct Grid {
   double unitX;
   double unitY;
 };
 Grid pageGrid(const Surface& canvas);
+
+// A rectangle in grid steps.
+struct GridBox {
+  double left, top, right, bottom;
+};
+// The frame of the train pages, 3 steps inside every edge.
+inline constexpr GridBox kPageFrame{3, 3, 269, 151};
+
+// The minute of day a list without a train stands for, so that it never wins a comparison.
+inline constexpr Int16 kNoTrain = 9999;
+// A train leaving within this many minutes is due: its page is shown rather than the slideshow.
+inline constexpr Int16 kDueWithin = 60;
+
+// The entry of a layout table for a layout variant (1 to N); any other variant is a run-time error.
+template <typename T, std::size_t N>
+const T& forLayoutVariant(const std::array<T, N>& table, Int16 layoutVariant) {
+  if (layoutVariant < 1 || layoutVariant > static_cast<int>(N)) {
+    throw RuntimeError(ErrorKind::SubscriptOutOfRange, "layout variant " + decimal(layoutVariant));
+  }
+  return table[static_cast<std::size_t>(layoutVariant - 1)];
+}
 
 // Minutes to departure of a "H:M" time against the clock: minute of day (rounded to 16 bits) minus
 // clockMinutes, 16-bit, no wrap at midnight.
@@ -70,5 +64,16 @@ Int16 minutesToDeparture(TrainSlot at, const std::string& departTime, Int16 cloc
 // first main train within 60 minutes; every other type a first domestic or other train. Only a
 // train that exists counts: the 9999 of an empty list is no departure, whatever the clock.
 bool trainDueSoon(const Display& d);
+
+// Minutes to the first train of the other and the domestic list; nothing for an empty one.
+struct DueTrains {
+  std::optional<Int16> other;
+  std::optional<Int16> domestic;
+};
+DueTrains otherAndDomesticMinutes(const Display& d);
+// True for a train that exists and leaves within kDueWithin minutes.
+inline bool dueWithinTheHour(std::optional<Int16> minutes) {
+  return minutes && *minutes <= kDueWithin;
+}
 
 }  // namespace plasma
