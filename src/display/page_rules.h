@@ -26,7 +26,8 @@ struct GridBox {
 // The frame of the train pages, 3 steps inside every edge.
 inline constexpr GridBox kPageFrame{3, 3, 269, 151};
 
-// The minute of day a list without a train stands for, so that it never wins a comparison.
+// The minute of day that stands for a list without a train. A train that exists always wins over
+// it, whatever its own time: a real train can leave at minute 9999 or later.
 inline constexpr Int16 kNoTrain = 9999;
 // A train leaving within this many minutes is due: its page is shown rather than the slideshow.
 inline constexpr Int16 kDueWithin = 60;
