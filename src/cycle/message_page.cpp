@@ -2,28 +2,62 @@
 // and underlined and its text word-wrapped in the largest size that fits.
 #include "cycle/message_page.h"
 
+#include <array>
 #include <cmath>
 
 #include "support/log.h"
 
 namespace plasma {
-
 namespace {
 
-constexpr int kLargestSize = 60;
-constexpr int kSmallestSize = 10;
-constexpr int kSizeStep = 5;
+// A rule under the text: a line from one point to another.
+struct Rule {
+  Point from;
+  Point to;
+};
+
+// The message page in grid steps; font sizes in points.
+struct MessageLayout {
+  double titleFont;
+  Point title;              // top-left of the underlined heading
+  std::array<Rule, 2> rules;
+  double fitWidth;          // the box the text set as one line must cover less than
+  double fitHeight;
+  int largestFont;          // sizes tried from the largest down, a step at a time
+  int smallestFont;
+  int fontStep;
+  double textLeft;
+  double firstLineRow;      // top of the first text line
+  double wrapWidth;
+  double lineSpacing;       // line pitch as a share of the text's height
+};
+
+constexpr MessageLayout kMessage{
+    .titleFont = 56,
+    .title = {15, 12},
+    .rules = {{{.from = {30, 137}, .to = {203, 137}}, {.from = {147, 139}, .to = {245, 139}}}},
+    .fitWidth = 200,
+    .fitHeight = 80,
+    .largestFont = 60,
+    .smallestFont = 10,
+    .fontStep = 5,
+    .textLeft = 15,
+    .firstLineRow = 40,
+    .wrapWidth = 242,
+    .lineSpacing = 1.1,
+};
 
 }  // namespace
 
 MessageTextArea messageTextArea(Grid g) {
-  return {round32(g.unitX * 200 * 80 * g.unitY), round16(g.unitY * 40), toSingle(242 * g.unitX)};
+  return {round32(g.unitX * kMessage.fitWidth * kMessage.fitHeight * g.unitY),
+          round16(g.unitY * kMessage.firstLineRow), toSingle(kMessage.wrapWidth * g.unitX)};
 }
 
 int fitMessageFontSize(Surface& s, const std::string& text, std::int32_t targetArea) {
-  // The whole text set as one line is compared with a 200 x 80 grid box; the wrapped lines are
-  // not checked against the rules below them.
-  for (int size = kLargestSize; size >= kSmallestSize; size -= kSizeStep) {
+  // The whole text set as one line is compared with the fit box; layoutMessageText then checks the
+  // wrapped lines against the rules below them.
+  for (int size = kMessage.largestFont; size >= kMessage.smallestFont; size -= kMessage.fontStep) {
     s.setFontSize(size);
     if (round32(s.textHeight(text) * s.textWidth(text)) < targetArea) return size;
   }
@@ -56,7 +90,7 @@ MessageTextLayout layoutMessageText(Surface& s, const std::string& text,
   if (layout.fontSize == 0) return layout;
   // The area alone lets a text of long words wrap into more lines than the page has room for
   // above the rules: step down while the last line would reach the first rule.
-  for (;; layout.fontSize -= kSizeStep) {
+  for (;; layout.fontSize -= kMessage.fontStep) {
     s.setFontSize(layout.fontSize);
     const Int16 lineHeight = round16(s.textHeight(text));
     const std::vector<std::string> lines = wrapMessageText(s, text, area.wrapWidth);
@@ -64,46 +98,52 @@ MessageTextLayout layoutMessageText(Surface& s, const std::string& text,
     layout.leftOut = 0;
     double y = area.firstLineY;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (i > 0) y = roundHalfEven(lineHeight * 1.1 + y);
+      if (i > 0) y = roundHalfEven(lineHeight * kMessage.lineSpacing + y);
       if (y + lineHeight > ruleTop) {
         layout.leftOut = lines.size() - i;
         break;
       }
       layout.lines.emplace_back(static_cast<Int16>(y), lines[i]);
     }
-    if (layout.leftOut == 0 || layout.fontSize <= kSmallestSize) return layout;
+    if (layout.leftOut == 0 || layout.fontSize <= kMessage.smallestFont) return layout;
   }
 }
 
 namespace {
 
 // The top of the first rule's pixels: its line width straddles the rule's row.
-double firstRuleTop(const Grid& g) { return std::floor(137 * g.unitY) - kLineWidth / 2; }
+double firstRuleTop(const Grid& g) {
+  return std::floor(kMessage.rules[0].from.y * g.unitY) - kLineWidth / 2;
+}
 
 void drawMessage(Display& d, const std::string& title, const std::string& text) {
   Surface& c = d.canvas();
   const Grid g = pageGrid(c);
-  c.setFontSize(56);
-  c.setUnderline(true);
-  c.moveTo(15 * g.unitX, 12 * g.unitY);
-  c.setForeColour(colours::kWhite);
-  c.print(title);
-  c.setForeColour(colours::kWhite);
-  c.setUnderline(false);
+  c.setFontSize(kMessage.titleFont);
+  {
+    const DrawingStateGuard plain(c, DrawingState::Underline);
+    c.setUnderline(true);
+    c.moveTo(kMessage.title.x * g.unitX, kMessage.title.y * g.unitY);
+    c.setForeColour(colours::kWhite);
+    c.print(title);
+  }
 
-  c.line(30 * g.unitX, 137 * g.unitY, 203 * g.unitX, 137 * g.unitY);
-  c.line(147 * g.unitX, 139 * g.unitY, 245 * g.unitX, 139 * g.unitY);
+  for (const Rule& r : kMessage.rules) {
+    c.line(r.from.x * g.unitX, r.from.y * g.unitY, r.to.x * g.unitX, r.to.y * g.unitY);
+  }
 
-  const MessageTextLayout layout = layoutMessageText(c, text, messageTextArea(g), firstRuleTop(g));
+  const MessageTextLayout layout =
+      layoutMessageText(c, text, messageTextArea(g), firstRuleTop(g));
   for (const auto& [y, line] : layout.lines) {
-    c.moveTo(15 * g.unitX, y);
+    c.moveTo(kMessage.textLeft * g.unitX, y);
     c.print(line);
   }
   // Said once per text, not at every showing of the page.
   if (layout.leftOut > 0 && d.messageCutLogged != text) {
     logLine("message \"" + escapeForLog(title) + "\": " + std::to_string(layout.leftOut) + " of " +
             std::to_string(layout.leftOut + layout.lines.size()) +
-            " lines do not fit above the rules even at 10 pt and are left out");
+            " lines do not fit above the rules even at " + std::to_string(kMessage.smallestFont) +
+            " pt and are left out");
   }
   d.messageCutLogged = layout.leftOut > 0 ? text : std::string();
 }

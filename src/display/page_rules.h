@@ -19,12 +19,8 @@ struct Grid {
 };
 Grid pageGrid(const Surface& canvas);
 
-// A rectangle in grid steps.
-struct GridBox {
-  double left, top, right, bottom;
-};
-// The frame of the train pages, 3 steps inside every edge.
-inline constexpr GridBox kPageFrame{3, 3, 269, 151};
+// The frame of the train pages, in grid steps: 3 steps inside every edge.
+inline constexpr Rect kPageFrame{.left = 3, .top = 3, .right = 269, .bottom = 151};
 
 // The minute of day that stands for a list without a train. A train that exists always wins over
 // it, whatever its own time: a real train can leave at minute 9999 or later.
