@@ -79,6 +79,22 @@ void Display::loadStep() {
   messageIndex = 0;
 }
 
+void Display::windowResized() {
+  pbDraw_->resize(window.clientWidth(), window.clientHeight());
+  pbDraw_->setBackColour(colours::kBlack);
+  // The page on screen is painted again at the new size, without the wipe and with its timing
+  // going on, as after a timetable load; the countdown pages and the slideshow repaint through
+  // showNextScreen without a page change.
+  const Int16 wipe = wipeEnabled;
+  wipeEnabled = 0;
+  trapped("windowResized", [this] {
+    if (screenPhase == 0) showNextScreen(*this, false);
+    if (screenPhase == 1) drawDepartureBoard(*this, false);
+    if (screenPhase == 2) drawMessageScreen(*this, false);
+  });
+  wipeEnabled = wipe;
+}
+
 void Display::setDisplayType(Int16 id) {
   displayType = id;
   screenPhase = 0;

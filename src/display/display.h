@@ -103,6 +103,9 @@ class Display {
   // ---- the window's own steps ----
   // Sizes the canvas to the window's client area and sets the three initial values.
   void loadStep();
+  // The window took a new size (its monitor changed mode): the canvas follows and the page on
+  // screen is painted again.
+  void windowResized();
   // Starts (or restarts) the display with a type: first load, refresh, first page.
   void setDisplayType(Int16 id);
 
