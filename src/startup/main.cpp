@@ -329,6 +329,9 @@ int main(int argc, char** argv) {
     std::string summary = status.summary();
     if (summary != lastSummary) manager.status(summary);
     lastSummary = std::move(summary);
+    // A window on no monitor is still starting, however long that lasts: the manager's start
+    // time-out must not end it and count it against the unit's start limit.
+    if (!ready) manager.send("EXTEND_TIMEOUT_USEC=" + std::to_string((kStatusRefreshMs + 10000) * 1000LL));
   };
   // READY only once a page is on a monitor: the service manager then counts the display as
   // started, and a display whose window never shows stays "starting" instead of looking healthy.
