@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "display/procedures.h"
 #include "plasma/artwork.h"
 #include "support/log.h"
 
@@ -50,13 +49,15 @@ int staleSecondsFromEnvironment() {
 
 }  // namespace
 
-Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, FetchMode fetchMode)
+Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, FetchMode fetchMode,
+                 const PageProcedures& pages)
     : window(w),
       loop(l),
       images(imgs),
+      procedures(pages),
       timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
-      timerDisplay(l.createTimer("display tick", 1000, true, [this] { displayTick(*this); })),
-      timerStops(l.createTimer("stops timer", 1000, false, [this] { stopsTimerEvent(*this); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] { procedures.displayTick(*this); })),
+      timerStops(l.createTimer("stops timer", 1000, false, [this] { procedures.stopsTimerEvent(*this); })),
       pbDraw_(std::make_unique<CairoSurface>(33, 29)),
       pbStops_(std::make_unique<CairoSurface>(37, 29)),
       pbLogoNavy_(logoHolder("logo-navy.bmp")),
@@ -66,7 +67,12 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
   staleSeconds = staleSecondsFromEnvironment();
 }
 
-Display::~Display() = default;
+// The timers call into this Display: they leave the loop with it, so none can fire on a dead one.
+Display::~Display() {
+  loop.removeTimer(timerStops);
+  loop.removeTimer(timerDisplay);
+  loop.removeTimer(timerDatabase);
+}
 
 void Display::loadStep() {
   // The window itself is placed by whoever made it (one monitor); the canvas is its client area.
@@ -82,17 +88,7 @@ void Display::loadStep() {
 void Display::windowResized() {
   pbDraw_->resize(window.clientWidth(), window.clientHeight());
   pbDraw_->setBackColour(colours::kBlack);
-  // The page on screen is painted again at the new size, without the wipe and with its timing
-  // going on, as after a timetable load; the countdown pages and the slideshow repaint through
-  // showNextScreen without a page change.
-  const Int16 wipe = wipeEnabled;
-  wipeEnabled = 0;
-  trapped("windowResized", [this] {
-    if (screenPhase == 0) showNextScreen(*this, false);
-    if (screenPhase == 1) drawDepartureBoard(*this, false);
-    if (screenPhase == 2) drawMessageScreen(*this, false);
-  });
-  wipeEnabled = wipe;
+  trapped("windowResized", [this] { procedures.redrawAtNewSize(*this); });
 }
 
 void Display::setDisplayType(Int16 id) {
@@ -101,7 +97,7 @@ void Display::setDisplayType(Int16 id) {
   layoutVariant = 1;
   loadTimetable();
   window.refresh();
-  showNextScreen(*this, true);
+  procedures.showNextScreen(*this, true);
 }
 
 void Display::clearCanvas() {

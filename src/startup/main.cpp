@@ -13,7 +13,8 @@
 #include <optional>
 
 #include "canvas/fonts.h"
-#include "display/display.h"
+#include "canvas/geometry.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
@@ -51,26 +52,78 @@ constexpr const char* kUsage =
 // display from a dead one by its age.
 constexpr int kStatusRefreshMs = 5000;
 
-struct Size {
-  int width, height;
-};
-
-std::optional<Size> headlessSize() {
-  const char* v = std::getenv("PLASMA_HEADLESS");
-  if (!v || !*v) return std::nullopt;
-  int w = 0, h = 0;
-  char x = 0, extra = 0;
-  if (std::sscanf(v, "%d%c%d%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X') || w < 16 ||
-      h < 16 || w > 16384 || h > 16384) {
-    logLine(std::string("PLASMA_HEADLESS=\"") + v + "\" is not WIDTHxHEIGHT (16..16384); using 1920x1080");
-    return Size{1920, 1080};
-  }
-  return Size{w, h};
-}
-
 // How often a display is looked for while there is none, and how often that is logged again.
 constexpr int kDisplayRetryMs = 3000;
 constexpr std::int64_t kDisplayRelogUs = 60'000'000;
+
+std::optional<PixelSize> headlessSize() {
+  const char* v = std::getenv("PLASMA_HEADLESS");
+  if (!v || !*v) return std::nullopt;
+  if (const std::optional<PixelSize> size = parsePixelSize(v)) return size;
+  logLine(std::string("PLASMA_HEADLESS=\"") + v + "\" is not WIDTHxHEIGHT (" + std::to_string(kMinCanvasSide) +
+          ".." + std::to_string(kMaxCanvasSide) + "); using 1920x1080");
+  return PixelSize{1920, 1080};
+}
+
+// Waits at least `seconds` on the monotonic clock, keeping the splash painted; no busy waiting.
+void pause(RealEventLoop& loop, float seconds, SplashWindow* splash) {
+  try {
+    loop.onWake([splash] {
+      if (splash) splash->repaint();
+    });
+    loop.runUntilUs(loop.nowUs() + static_cast<std::int64_t>(seconds * 1e6f));
+  } catch (const std::exception& e) {
+    // An error inside the wait ends the wait; the start goes on.
+    logLine(std::string("the start-up pause ended early: ") + e.what());
+  }
+  loop.onWake(nullptr);
+}
+
+// --help and --version answer at any time, before anything else starts.
+std::optional<int> answerHelpOrVersion(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("plasma-display %s\n", PLASMA_VERSION);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+// A second start with the same instance name only brings the running display to the front.
+int raiseRunningDisplay(SingleInstance& instance) {
+  if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
+  return 0;
+}
+
+// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
+// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
+// end the process half-way through a page. SIGUSR1 writes a screenshot once `publisher` is set;
+// the others stop the loop.
+void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  const int sigFd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (sigFd < 0) return;
+  loop.watch(sigFd, [&loop, &publisher, sigFd] {
+    signalfd_siginfo si;
+    while (::read(sigFd, &si, sizeof si) == sizeof si) {
+      if (si.ssi_signo == SIGUSR1) {
+        if (publisher) publisher->writeScreenshot();
+        continue;
+      }
+      logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
+      loop.quit();
+    }
+  });
+}
 
 std::string environmentText(const char* name) {
   const char* v = std::getenv(name);
@@ -96,9 +149,10 @@ std::string openVideo() {
 
 // Tries again every few seconds until a display opens or the program is told to stop; logs the
 // failure once a minute and tells a service manager it is still starting.
-bool waitForVideo(RealEventLoop& loop, ServiceNotifier& manager, std::string why) {
+bool waitForVideo(RealEventLoop& loop, std::string why) {
   logLine("no display to show on: " + why + "; trying again every " + std::to_string(kDisplayRetryMs / 1000) +
           " s (PLASMA_HEADLESS=WIDTHxHEIGHT runs without one)");
+  ServiceNotifier manager;
   const std::int64_t startUs = loop.nowUs();
   std::int64_t loggedUs = startUs;
   while (!loop.quitting()) {
@@ -121,107 +175,217 @@ bool waitForVideo(RealEventLoop& loop, ServiceNotifier& manager, std::string why
   return false;
 }
 
-// Waits at least `seconds` on the monotonic clock, keeping the splash painted; no busy waiting.
-void pause(RealEventLoop& loop, float seconds, SplashWindow* splash) {
-  try {
-    loop.onWake([splash] {
-      if (splash) splash->repaint();
-    });
-    loop.runUntilUs(loop.nowUs() + static_cast<std::int64_t>(seconds * 1e6f));
-  } catch (...) {
-    // Any error inside the wait ends the wait.
+// SDL's video on a display someone can see, and the presentation path for it.
+struct Video {
+  std::string driver;
+  PresentPath path = PresentPath::WindowSurface;
+};
+
+// Starts SDL's video, waiting for a display where there is none yet, and sets the presentation
+// path up before the first window (SDL settles its window-framebuffer path at the first window
+// surface). Nothing when told to stop first, or (with the exit status in *refused) for arguments
+// that cannot start: without a display there is no splash to keep up, so they are told at once
+// rather than after a wait that may never end.
+std::optional<Video> startVideo(RealEventLoop& loop, const StartArguments& args, std::optional<int>* refused) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  const std::string why = openVideo();
+  if (!why.empty()) {
+    if (args.outcome != StartArguments::Outcome::Start) {
+      logLine(args.outcome == StartArguments::Outcome::WrongCount ? std::string(kArgumentsMessage)
+                                                                  : "cannot start: " + args.error);
+      *refused = 2;
+      return std::nullopt;
+    }
+    if (!waitForVideo(loop, why)) return std::nullopt;
   }
-  loop.onWake(nullptr);
+  Video v;
+  v.driver = SDL_GetCurrentVideoDriver();
+  const char* forced = std::getenv("PLASMA_PRESENT");
+  if (forced && *forced && !parsePresentPath(forced)) {
+    logLine(std::string("PLASMA_PRESENT=\"") + forced + "\" is neither window-surface nor streaming-texture; ignored");
+  }
+  v.path = choosePresentPath(v.driver, forced ? forced : "");
+  preparePresentPath(v.path);
+  return v;
 }
 
-// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
-// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
-// end the process half-way through a page.
-int signalDescriptor() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGUSR1);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+// The exit status for arguments the display cannot start with, after saying why; nothing when it
+// can start (a type outside 0..6 only gets a warning).
+std::optional<int> refuseArguments(const StartArguments& args, bool video) {
+  if (args.outcome == StartArguments::Outcome::WrongCount) {
+    logLine(kArgumentsMessage);
+    if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
+    return 2;
+  }
+  if (args.outcome == StartArguments::Outcome::NotANumber) {
+    logLine("cannot start: " + args.error);
+    return 2;
+  }
+  if (args.displayType < 0 || args.displayType > 6) {
+    logLine("display type " + decimal(args.displayType) +
+            " is outside 0..6: the cycle runs, but this type's own page will never be painted");
+  }
+  return std::nullopt;
+}
+
+// The display's window: the SDL window made ready during the splash, now shown, or a headless one
+// of the given size.
+struct DisplayWindow {
+  std::unique_ptr<Window> window;
+  SdlWindow* sdl = nullptr;
+  HeadlessWindow* headless = nullptr;
+};
+
+std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, std::unique_ptr<SdlWindow> ready,
+                                        const std::string& readyError) {
+  DisplayWindow w;
+  if (!headless) {
+    if (!ready) {
+      logLine(readyError);
+      return std::nullopt;
+    }
+    ready->showWindow();
+    logLine("showing on " + ready->describePath());
+    w.sdl = ready.get();
+    w.window = std::move(ready);
+  } else {
+    auto off = std::make_unique<HeadlessWindow>(headless->width, headless->height);
+    w.headless = off.get();
+    w.window = std::move(off);
+  }
+  if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
+    if (w.sdl) w.sdl->setFrameDir(dir);
+    if (w.headless) w.headless->setFrameDir(dir);
+  }
+  return w;
+}
+
+// The status file and the service manager, kept up to date after every page and by a timer; the
+// watchdog is pinged from the loop itself, so a loop that stops turning gets the process restarted.
+// The timers leave the loop with this object.
+class ServiceReporting {
+ public:
+  ServiceReporting(Display& display, RealEventLoop& loop, const std::string& instanceName)
+      : display_(display), loop_(loop), status_(display, instanceName, statusFolder()) {
+    display.onPagePresented = [this](PageName) {
+      publish();
+      readyWhenShown();
+    };
+    display.onTrappedError = [this](const std::string& what) { status_.notePageError(what); };
+    statusTimer_ = &loop.createTimer("status file", kStatusRefreshMs, true, [this] { publish(); });
+    status_.write();
+    lastSummary_ = status_.summary();
+    if (!display.window.onScreen()) manager_.status(lastSummary_);
+    readyWhenShown();
+    if (manager_.watchdogPingUs() > 0) {
+      const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager_.watchdogPingUs() / 1000));
+      watchdogTimer_ = &loop.createTimer("service watchdog", pingMs, true, [this] { manager_.watchdog(); });
+      manager_.watchdog();
+    }
+  }
+  ~ServiceReporting() {
+    display_.onPagePresented = nullptr;
+    display_.onTrappedError = nullptr;
+    if (watchdogTimer_) loop_.removeTimer(*watchdogTimer_);
+    loop_.removeTimer(*statusTimer_);
+  }
+  ServiceReporting(const ServiceReporting&) = delete;
+  ServiceReporting& operator=(const ServiceReporting&) = delete;
+
+  StatusPublisher& status() { return status_; }
+  // READY only once a page is on a monitor: the service manager then counts the display as
+  // started, and a display whose window never shows stays "starting" instead of looking healthy.
+  void readyWhenShown() {
+    if (ready_ || !display_.window.onScreen()) return;
+    ready_ = true;
+    publish();
+    manager_.ready(lastSummary_);
+  }
+  void stopping() { manager_.stopping(); }
+
+ private:
+  void publish() {
+    status_.write();
+    std::string summary = status_.summary();
+    if (summary != lastSummary_) manager_.status(summary);
+    lastSummary_ = std::move(summary);
+    // A window on no monitor is still starting, however long that lasts: the manager's start
+    // time-out must not end it and count it against the unit's start limit.
+    if (!ready_) manager_.send("EXTEND_TIMEOUT_USEC=" + std::to_string((kStatusRefreshMs + 10000) * 1000LL));
+  }
+
+  Display& display_;
+  RealEventLoop& loop_;
+  StatusPublisher status_;
+  ServiceNotifier manager_;
+  std::string lastSummary_;
+  Timer* statusTimer_ = nullptr;
+  Timer* watchdogTimer_ = nullptr;
+  bool ready_ = false;
+};
+
+// The loop wakes for a raise request of a second start, for the window system's events and for
+// monitors that change; `connectionFd` is already watched when it is not -1.
+void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w, Display& display,
+                       Monitors* monitors, int connectionFd, ServiceReporting& reporting) {
+  if (instance.listenFd() >= 0) {
+    Window* window = w.window.get();
+    loop.watch(instance.listenFd(), [&instance, window] { instance.acceptRequests([window] { window->raise(); }); });
+  }
+  SdlWindow* sdl = w.sdl;
+  if (!sdl) return;
+  sdl->onResized = [&display] { display.windowResized(); };
+  if (connectionFd < 0) {
+    connectionFd = windowConnectionFd(sdl->sdl());
+    if (connectionFd >= 0) loop.watch(connectionFd, [] {});
+  }
+  if (connectionFd < 0) {
+    // Window systems without a descriptor to wait on are checked a few times a second.
+    loop.setMaxSleepMs(100);
+  }
+  if (monitors && monitors->fd() >= 0) {
+    loop.watch(monitors->fd(), [monitors, sdl] {
+      if (monitors->drain()) sdl->place();
+    });
+    if (monitors->drain()) sdl->place();
+  }
+  loop.onWake([&loop, sdl, &reporting] {
+    if (!sdl->pumpEvents()) loop.quit();
+    reporting.readyWhenShown();
+  });
+  // The events of the first page (the window shown, exposed) say whether it is on a monitor.
+  if (!sdl->pumpEvents()) loop.quit();
+  reporting.readyWhenShown();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("plasma-display %s\n", PLASMA_VERSION);
-    return 0;
-  }
+  if (const std::optional<int> answered = answerHelpOrVersion(argc, argv)) return *answered;
 
   // A closed pipe or socket (stderr after the journal restarted, a peer that went away) is an
   // error to report where it happens, never a reason for the display to end.
   ::signal(SIGPIPE, SIG_IGN);
 
-  const char* instanceName = std::getenv("PLASMA_INSTANCE");
-  SingleInstance instance(instanceName ? instanceName : "");
-  if (instance.role() == SingleInstance::Role::Second) {
-    if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
-    return 0;
-  }
+  const char* instanceVariable = std::getenv("PLASMA_INSTANCE");
+  const std::string instanceName = instanceVariable ? instanceVariable : "";
+  SingleInstance instance(instanceName);
+  if (instance.role() == SingleInstance::Role::Second) return raiseRunningDisplay(instance);
 
   RealEventLoop loop;
   StatusPublisher* publisher = nullptr;  // set once the display runs
-  const int sigFd = signalDescriptor();
-  if (sigFd >= 0) {
-    loop.watch(sigFd, [&] {
-      signalfd_siginfo si;
-      while (::read(sigFd, &si, sizeof si) == sizeof si) {
-        if (si.ssi_signo == SIGUSR1) {
-          if (publisher) publisher->writeScreenshot();
-          continue;
-        }
-        logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
-        loop.quit();
-      }
-    });
-  }
+  watchSignals(loop, publisher);
 
-  const std::optional<Size> headless = headlessSize();
+  const std::optional<PixelSize> headless = headlessSize();
   const StartArguments args = parseStartArguments(argumentTail(argc, argv));
-  ServiceNotifier manager;
-  bool video = false;
-  PresentPath path = PresentPath::WindowSurface;
-  std::string driver;
+  std::optional<Video> video;
   if (!headless) {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    const std::string why = openVideo();
-    if (!why.empty()) {
-      // Without a display there is no splash to keep up, so wrong arguments are told at once
-      // rather than after a wait that may never end.
-      if (args.outcome == StartArguments::Outcome::WrongCount) {
-        logLine(kArgumentsMessage);
-        return 2;
-      }
-      if (args.outcome == StartArguments::Outcome::NotANumber) {
-        logLine("cannot start: " + args.error);
-        return 2;
-      }
-      if (!waitForVideo(loop, manager, why)) return 0;
-    }
-    video = true;
-    driver = SDL_GetCurrentVideoDriver();
-    const char* forced = std::getenv("PLASMA_PRESENT");
-    if (forced && *forced && !parsePresentPath(forced)) {
-      logLine(std::string("PLASMA_PRESENT=\"") + forced + "\" is neither window-surface nor streaming-texture; ignored");
-    }
-    path = choosePresentPath(driver, forced ? forced : "");
-    // Before the first window: SDL settles the window-framebuffer path at the first window surface.
-    preparePresentPath(path);
+    std::optional<int> refused;
+    video = startVideo(loop, args, &refused);
+    if (!video) return refused.value_or(0);
   }
 
-  auto splash = video ? std::make_unique<SplashWindow>(path) : nullptr;
+  auto splash = video ? std::make_unique<SplashWindow>(video->path) : nullptr;
   // The window system's connection wakes the loop, so the splash is kept painted through the wait
   // (a Wayland compositor also waits for its answers before it shows anything).
   int connectionFd = splash ? windowConnectionFd(splash->sdl()) : -1;
@@ -229,12 +393,12 @@ int main(int argc, char** argv) {
 
   // The display window is made ready, hidden, while the splash is up: placing it and allocating
   // its framebuffer take longer than drawing the first page.
-  std::unique_ptr<Monitors> monitors = video ? std::make_unique<Monitors>(driver) : nullptr;
+  std::unique_ptr<Monitors> monitors = video ? std::make_unique<Monitors>(video->driver) : nullptr;
   std::unique_ptr<SdlWindow> readyWindow;
-  std::string windowError;
+  std::string windowError = "no display window";
   if (video && args.outcome == StartArguments::Outcome::Start) {
     try {
-      readyWindow = std::make_unique<SdlWindow>("Plasma Sample", args.screenIndex, path, *monitors,
+      readyWindow = std::make_unique<SdlWindow>("Plasma Sample", args.screenIndex, video->path, *monitors,
                                                 SdlWindow::Visibility::Hidden);
     } catch (const std::exception& e) {
       windowError = e.what();
@@ -254,121 +418,22 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (args.outcome == StartArguments::Outcome::WrongCount) {
-    logLine(kArgumentsMessage);
-    if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
-    readyWindow.reset();
-    splash.reset();
-    return 2;
-  }
-  if (args.outcome == StartArguments::Outcome::NotANumber) {
-    logLine("cannot start: " + args.error);
-    return 2;
-  }
-  if (args.displayType < 0 || args.displayType > 6) {
-    logLine("display type " + decimal(args.displayType) +
-            " is outside 0..6: the cycle runs, but this type's own page will never be painted");
-  }
+  if (const std::optional<int> refused = refuseArguments(args, video.has_value())) return *refused;
+  std::optional<DisplayWindow> window = openWindow(headless, std::move(readyWindow), windowError);
+  if (!window) return 1;
 
-  std::unique_ptr<Window> window;
-  SdlWindow* sdlWindow = nullptr;
-  HeadlessWindow* headlessWindow = nullptr;
-  try {
-    if (video) {
-      if (!readyWindow) throw std::runtime_error(windowError);
-      readyWindow->showWindow();
-      sdlWindow = readyWindow.get();
-      logLine("showing on " + readyWindow->describePath());
-      window = std::move(readyWindow);
-    } else {
-      auto w = std::make_unique<HeadlessWindow>(headless->width, headless->height);
-      headlessWindow = w.get();
-      window = std::move(w);
-    }
-  } catch (const std::exception& e) {
-    logLine(e.what());
-    return 1;
-  }
-  if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
-    if (sdlWindow) sdlWindow->setFrameDir(dir);
-    if (headlessWindow) headlessWindow->setFrameDir(dir);
-  }
-
-  Display display(*window, loop, *http, *images, FetchMode::WorkerThread);
+  Display display(*window->window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
   display.screenIndex = args.screenIndex;
   display.serverBaseUrl = args.serverBaseUrl;
   display.loadStep();
   display.setDisplayType(args.displayType);
   splash.reset();
-  if (sdlWindow) {
-    sdlWindow->onResized = [&display] { display.windowResized(); };
-    if (connectionFd < 0) {
-      connectionFd = windowConnectionFd(sdlWindow->sdl());
-      if (connectionFd >= 0) loop.watch(connectionFd, [] {});
-    }
-    if (connectionFd < 0) {
-      // Window systems without a descriptor to wait on are checked a few times a second.
-      loop.setMaxSleepMs(100);
-    }
-    if (monitors->fd() >= 0) {
-      loop.watch(monitors->fd(), [&] {
-        if (monitors->drain()) sdlWindow->place();
-      });
-      if (monitors->drain()) sdlWindow->place();
-    }
-    // The events of the first page (the window shown, exposed) say whether it is on a monitor.
-    sdlWindow->pumpEvents();
-  }
 
-  StatusPublisher status(display, instanceName ? instanceName : "", statusFolder());
-  publisher = &status;
-  std::string lastSummary;
-  bool ready = false;
-  const auto publish = [&] {
-    status.write();
-    std::string summary = status.summary();
-    if (summary != lastSummary) manager.status(summary);
-    lastSummary = std::move(summary);
-    // A window on no monitor is still starting, however long that lasts: the manager's start
-    // time-out must not end it and count it against the unit's start limit.
-    if (!ready) manager.send("EXTEND_TIMEOUT_USEC=" + std::to_string((kStatusRefreshMs + 10000) * 1000LL));
-  };
-  // READY only once a page is on a monitor: the service manager then counts the display as
-  // started, and a display whose window never shows stays "starting" instead of looking healthy.
-  const auto readyWhenShown = [&] {
-    if (ready || !window->onScreen()) return;
-    ready = true;
-    publish();
-    manager.ready(lastSummary);
-  };
-  display.onPagePresented = [&](PageName) {
-    publish();
-    readyWhenShown();
-  };
-  display.onTrappedError = [&](const std::string& what) { status.notePageError(what); };
-  loop.createTimer("status file", kStatusRefreshMs, true, publish);
-  status.write();
-  lastSummary = status.summary();
-  if (!window->onScreen()) manager.status(lastSummary);
-  readyWhenShown();
-  if (manager.watchdogPingUs() > 0) {
-    // Pinged from the loop itself, so a loop that stops turning gets the process restarted.
-    const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager.watchdogPingUs() / 1000));
-    loop.createTimer("service watchdog", pingMs, true, [&] { manager.watchdog(); });
-    manager.watchdog();
-  }
-
-  if (instance.listenFd() >= 0) {
-    loop.watch(instance.listenFd(), [&] { instance.acceptRequests([&] { window->raise(); }); });
-  }
-  if (sdlWindow) {
-    loop.onWake([&] {
-      if (!sdlWindow->pumpEvents()) loop.quit();
-      readyWhenShown();
-    });
-  }
+  ServiceReporting reporting(display, loop, instanceName);
+  publisher = &reporting.status();
+  watchWindowEvents(loop, instance, *window, display, monitors.get(), connectionFd, reporting);
   loop.run();
-  manager.stopping();
+  reporting.stopping();
   publisher = nullptr;
   if (video) SDL_Quit();
   return 0;

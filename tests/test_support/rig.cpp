@@ -15,7 +15,7 @@ HttpResponse ScriptedHttpClient::get(const std::string& url) {
 Rig::Rig(int width, int height)
     : window(width, height),
       images(makeSdlImageLoader()),
-      display(std::make_unique<Display>(window, loop, http, *images, FetchMode::Inline)) {
+      display(std::make_unique<Display>(window, loop, http, *images, FetchMode::Inline, screenCycle())) {
   display->onPagePresented = [this](PageName p) { pages.push_back(pageNameText(p)); };
   display->serverBaseUrl = "http://timetable.test";
   display->loadStep();
