@@ -56,7 +56,10 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
       images(imgs),
       procedures(pages),
       timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
-      timerDisplay(l.createTimer("display tick", 1000, true, [this] { procedures.displayTick(*this); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] {
+        emptyOldTrainLists();
+        procedures.displayTick(*this);
+      })),
       timerStops(l.createTimer("stops timer", 1000, false, [this] { procedures.stopsTimerEvent(*this); })),
       pbDraw_(std::make_unique<CairoSurface>(33, 29)),
       pbStops_(std::make_unique<CairoSurface>(37, 29)),

@@ -140,35 +140,41 @@ std::shared_ptr<const Picture> decodePicture(const unsigned char* data, std::siz
 
 namespace {
 
+// Enough of a path to find the file; a longer one is cut in the log.
+constexpr std::size_t kShownPathBytes = 200;
+
 class SdlImageLoader final : public ImageLoader {
  public:
   bool pictureFileExists(const std::string& path) override {
+    // The path comes from the server: escaped, so it cannot forge or erase log lines.
+    const std::string shown = escapeForLog(path, kShownPathBytes);
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-      logLine("picture " + path + ": not found");
+      logLine("picture " + shown + ": not found");
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
-      logLine("picture " + path + ": not a regular file, not shown");
+      logLine("picture " + shown + ": not a regular file, not shown");
       return false;
     }
     if (st.st_size > kMaxPictureFileBytes) {
-      logLine("picture " + path + ": " + std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
+      logLine("picture " + shown + ": " + std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
       return false;
     }
     return true;
   }
 
   std::shared_ptr<const Picture> load(const std::string& path) override {
+    const std::string shown = escapeForLog(path, kShownPathBytes);
     // O_NONBLOCK so that a path swapped for a FIFO after the test cannot block the display.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      throw RuntimeError(ErrorKind::FileNotFound, path + ": " + std::strerror(errno));
+      throw RuntimeError(ErrorKind::FileNotFound, shown + ": " + std::strerror(errno));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxPictureFileBytes) {
       ::close(fd);
-      throw RuntimeError(ErrorKind::InvalidPicture, path + " is not a regular file within 64 MiB");
+      throw RuntimeError(ErrorKind::InvalidPicture, shown + " is not a regular file within 64 MiB");
     }
     std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -179,7 +185,7 @@ class SdlImageLoader final : public ImageLoader {
     }
     ::close(fd);
     bytes.resize(got);
-    return decodePicture(bytes.data(), bytes.size(), path);
+    return decodePicture(bytes.data(), bytes.size(), shown);
   }
 };
 
