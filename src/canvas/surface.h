@@ -86,6 +86,8 @@ class Surface {
   // Makes a picture the background (drawn now at the top-left, natural size, under everything).
   virtual void setPicture(std::shared_ptr<const Picture> picture) = 0;
   virtual void removePicture() = 0;
+  // True while a background picture is set: a clear then shows it, not the back colour alone.
+  virtual bool hasPicture() const = 0;
 
   // The pixels, for copies, raster checks and PNG output.
   virtual cairo_surface_t* image() const = 0;
