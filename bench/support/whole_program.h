@@ -16,6 +16,9 @@ struct WholeProgramOptions {
   int pageSeconds = 0;       // 0: the documents' own (20 s, 20 s, 15 s)
   double settleSeconds = 2;  // after the first page, before the CPU window opens
   double runSeconds = 10;    // the CPU window
+  // Show on a real X server of this display number (an Xvfb the run starts at `size`) instead of
+  // headless; the server's CPU is then counted too.
+  std::string xDisplay;
 };
 
 struct WholeProgramFigures {
@@ -25,7 +28,14 @@ struct WholeProgramFigures {
   long peakResidentKb = 0;
   double cpuSeconds = 0;     // used in the CPU window
   double windowSeconds = 0;  // its length
+  double serverCpuSeconds = 0;  // the X server's, in the same window
+  // On a real X server: from the end of the splash wait (the window shown) to READY=1.
+  double afterSplashMs = 0;
+  bool glMapped = false;  // a GL library is mapped into the display
   double cpuPercent() const { return windowSeconds > 0 ? 100.0 * cpuSeconds / windowSeconds : 0; }
+  double withServerPercent() const {
+    return windowSeconds > 0 ? 100.0 * (cpuSeconds + serverCpuSeconds) / windowSeconds : 0;
+  }
 };
 
 // The splash is kept up this long before anything else starts; it is not part of the start time.

@@ -118,6 +118,17 @@ void redrawWithNewData(Display& d) {
   d.wipeEnabled = 1;
 }
 
+void redrawAtNewSize(Display& d) {
+  // Without the wipe and with the page's timing going on, as after a load; the own page (a
+  // next-train page, a countdown page or the slideshow) repaints without a page change.
+  const Int16 wipe = d.wipeEnabled;
+  d.wipeEnabled = 0;
+  if (d.screenPhase == 0) showNextScreen(d, false);
+  if (d.screenPhase == 1) drawDepartureBoard(d, false);
+  if (d.screenPhase == 2) drawMessageScreen(d, false);
+  d.wipeEnabled = wipe;
+}
+
 namespace {
 
 class ScreenCycle final : public PageProcedures {
@@ -128,6 +139,7 @@ class ScreenCycle final : public PageProcedures {
   }
   void stopsTimerEvent(Display& d) const override { plasma::stopsTimerEvent(d); }
   void redrawWithNewData(Display& d) const override { plasma::redrawWithNewData(d); }
+  void redrawAtNewSize(Display& d) const override { plasma::redrawAtNewSize(d); }
 };
 
 }  // namespace

@@ -12,6 +12,8 @@ void showNextScreen(Display& d, bool restartCycle);
 void drawMessageScreen(Display& d, bool restartCycle);
 // The page on screen is painted again with the new data: no wipe, and its timing goes on.
 void redrawWithNewData(Display& d);
+// After the window took a new size (its monitor changed mode): the page on screen painted again.
+void redrawAtNewSize(Display& d);
 
 // The procedures a Display runs: the ones above.
 const PageProcedures& screenCycle();

@@ -94,6 +94,12 @@ void Display::loadStep() {
   messageIndex = 0;
 }
 
+void Display::windowResized() {
+  pbDraw_->resize(window.clientWidth(), window.clientHeight());
+  pbDraw_->setBackColour(colours::kBlack);
+  trapped("windowResized", [this] { procedures.redrawAtNewSize(*this); });
+}
+
 void Display::setDisplayType(Int16 id) {
   displayType = id;
   screenPhase = 0;

@@ -55,6 +55,8 @@ class PageProcedures {
   virtual void stopsTimerEvent(Display& d) const = 0;
   // After a good load: the page on screen is painted again with the new data.
   virtual void redrawWithNewData(Display& d) const = 0;
+  // After the window took a new size: the page on screen is painted again at that size.
+  virtual void redrawAtNewSize(Display& d) const { redrawWithNewData(d); }
 
  protected:
   ~PageProcedures() = default;
@@ -125,6 +127,9 @@ class Display {
   // ---- the window's own steps ----
   // Sizes the canvas to the window's client area and sets the three initial values.
   void loadStep();
+  // The window took a new size (its monitor changed mode): the canvas follows and the page on
+  // screen is painted again.
+  void windowResized();
   // Starts (or restarts) the display with a type: first load, refresh, first page.
   void setDisplayType(Int16 id);
 

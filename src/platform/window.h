@@ -14,6 +14,10 @@ class Window : public WindowImage {
   virtual void pagePresented(const std::string& pageName) { (void)pageName; }
   // Brings the window to the front (a second start asked for it).
   virtual void raise() {}
+  // True when what the window shows is on a monitor now: the window system has shown it, it
+  // stands on a monitor and its last refresh reached the screen. A window without a window
+  // system (asked for) counts as shown.
+  virtual bool onScreen() const { return true; }
 };
 
 }  // namespace plasma

@@ -12,12 +12,15 @@
 #include <memory>
 #include <optional>
 
+#include "canvas/fonts.h"
 #include "canvas/geometry.h"
 #include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
+#include "platform/monitors.h"
+#include "platform/presenter.h"
 #include "platform/private_folder.h"
 #include "platform/sdl_window.h"
 #include "platform/service_notify.h"
@@ -40,6 +43,7 @@ constexpr const char* kUsage =
     "  BASE-URL  timetable server, e.g. http://timetable.example:8080 (default http://timetable)\n"
     "environment:\n"
     "  PLASMA_HEADLESS=WxH      run without a window system on a virtual monitor of that size\n"
+    "  PLASMA_PRESENT=PATH      window-surface or streaming-texture instead of the display server's own\n"
     "  PLASMA_FRAME_DIR=DIR     write every presented page as DIR/frame-NNNNNN.png\n"
     "  PLASMA_INSTANCE=NAME     separate single-instance name (one per screen)\n"
     "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n"
@@ -49,6 +53,10 @@ constexpr const char* kUsage =
 // The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
 // display from a dead one by its age.
 constexpr int kStatusRefreshMs = 5000;
+
+// How often a display is looked for while there is none, and how often that is logged again.
+constexpr int kDisplayRetryMs = 3000;
+constexpr std::int64_t kDisplayRelogUs = 60'000'000;
 constexpr int kInstanceCheckMs = 1000;
 // How long a stop waits for a fetch in flight before it ends the process without it.
 constexpr int kStopWaitMs = 1000;
@@ -130,15 +138,88 @@ void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
   });
 }
 
-// Starts SDL's video for a window system. False, with the reason logged, when there is none.
-bool startVideo() {
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-    logLine(std::string("no display available (") + SDL_GetError() +
-            "); set PLASMA_HEADLESS=WIDTHxHEIGHT to run without one");
-    return false;
+std::string environmentText(const char* name) {
+  const char* v = std::getenv(name);
+  return std::string(name) + (v && *v ? std::string("=") + v : " unset");
+}
+
+// Opens SDL's video on a display someone can see. "" when it is open, else why not.
+std::string openVideo() {
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) return SDL_GetError();
+  const char* name = SDL_GetCurrentVideoDriver();
+  const std::string driver = name ? name : "";
+  if (invisibleVideoDriver(driver)) {
+    SDL_Quit();
+    return "only SDL's invisible \"" + driver + "\" video driver could start (" + environmentText("DISPLAY") +
+           ", " + environmentText("WAYLAND_DISPLAY") + ")";
   }
-  return true;
+  if (SDL_GetNumVideoDisplays() < 1) {
+    SDL_Quit();
+    return "the " + driver + " video driver reports no monitor";
+  }
+  return "";
+}
+
+// Tries again every few seconds until a display opens or the program is told to stop; logs the
+// failure once a minute and tells a service manager it is still starting.
+bool waitForVideo(RealEventLoop& loop, std::string why) {
+  logLine("no display to show on: " + why + "; trying again every " + std::to_string(kDisplayRetryMs / 1000) +
+          " s (PLASMA_HEADLESS=WIDTHxHEIGHT runs without one)");
+  ServiceNotifier manager;
+  const std::int64_t startUs = loop.nowUs();
+  std::int64_t loggedUs = startUs;
+  while (!loop.quitting()) {
+    // Still alive and still starting: the manager neither times the start out nor the watchdog.
+    manager.send("STATUS=waiting for a display: " + why + "\nEXTEND_TIMEOUT_USEC=" +
+                 std::to_string((kDisplayRetryMs + 10000) * 1000LL) + (manager.watchdogPingUs() > 0 ? "\nWATCHDOG=1" : ""));
+    loop.runUntilUs(loop.nowUs() + kDisplayRetryMs * 1000LL);
+    if (loop.quitting()) break;
+    why = openVideo();
+    if (why.empty()) {
+      logLine("a display is there after " + std::to_string((loop.nowUs() - startUs) / 1000000) + " s");
+      return true;
+    }
+    if (loop.nowUs() - loggedUs >= kDisplayRelogUs) {
+      logLine("still no display to show on after " + std::to_string((loop.nowUs() - startUs) / 1000000) +
+              " s: " + why);
+      loggedUs = loop.nowUs();
+    }
+  }
+  return false;
+}
+
+// SDL's video on a display someone can see, and the presentation path for it.
+struct Video {
+  std::string driver;
+  PresentPath path = PresentPath::WindowSurface;
+};
+
+// Starts SDL's video, waiting for a display where there is none yet, and sets the presentation
+// path up before the first window (SDL settles its window-framebuffer path at the first window
+// surface). Nothing when told to stop first, or (with the exit status in *refused) for arguments
+// that cannot start: without a display there is no splash to keep up, so they are told at once
+// rather than after a wait that may never end.
+std::optional<Video> startVideo(RealEventLoop& loop, const StartArguments& args, std::optional<int>* refused) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  const std::string why = openVideo();
+  if (!why.empty()) {
+    if (args.outcome != StartArguments::Outcome::Start) {
+      logLine(args.outcome == StartArguments::Outcome::WrongCount ? std::string(kArgumentsMessage)
+                                                                  : "cannot start: " + args.error);
+      *refused = 2;
+      return std::nullopt;
+    }
+    if (!waitForVideo(loop, why)) return std::nullopt;
+  }
+  Video v;
+  v.driver = SDL_GetCurrentVideoDriver();
+  const char* forced = std::getenv("PLASMA_PRESENT");
+  if (forced && *forced && !parsePresentPath(forced)) {
+    logLine(std::string("PLASMA_PRESENT=\"") + forced + "\" is neither window-surface nor streaming-texture; ignored");
+  }
+  v.path = choosePresentPath(v.driver, forced ? forced : "");
+  preparePresentPath(v.path);
+  return v;
 }
 
 // The exit status for arguments the display cannot start with, after saying why; nothing when it
@@ -160,28 +241,30 @@ std::optional<int> refuseArguments(const StartArguments& args, bool video) {
   return std::nullopt;
 }
 
-// The display's window: an SDL window over its monitor, or a headless one of the given size.
+// The display's window: the SDL window made ready during the splash, now shown, or a headless one
+// of the given size.
 struct DisplayWindow {
   std::unique_ptr<Window> window;
   SdlWindow* sdl = nullptr;
   HeadlessWindow* headless = nullptr;
 };
 
-std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, Int16 screenIndex) {
+std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, std::unique_ptr<SdlWindow> ready,
+                                        const std::string& readyError) {
   DisplayWindow w;
-  try {
-    if (!headless) {
-      auto sdl = std::make_unique<SdlWindow>("Plasma Sample", screenIndex);
-      w.sdl = sdl.get();
-      w.window = std::move(sdl);
-    } else {
-      auto off = std::make_unique<HeadlessWindow>(headless->width, headless->height);
-      w.headless = off.get();
-      w.window = std::move(off);
+  if (!headless) {
+    if (!ready) {
+      logLine(readyError);
+      return std::nullopt;
     }
-  } catch (const std::exception& e) {
-    logLine(e.what());
-    return std::nullopt;
+    ready->showWindow();
+    logLine("showing on " + ready->describePath());
+    w.sdl = ready.get();
+    w.window = std::move(ready);
+  } else {
+    auto off = std::make_unique<HeadlessWindow>(headless->width, headless->height);
+    w.headless = off.get();
+    w.window = std::move(off);
   }
   if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
     if (std::string why; !prepareFrameDir(dir, why)) {
@@ -204,13 +287,14 @@ class ServiceReporting {
     display.onPagePresented = [this](PageName) {
       status_.notePageChange();
       publish();
+      readyWhenShown();
     };
     display.onTrappedError = [this](const std::string& what) { status_.notePageError(what); };
     statusTimer_ = &loop.createTimer("status file", kStatusRefreshMs, true, [this] { publish(); });
     status_.write();
     lastSummary_ = status_.summary();
-    // The first page is on screen: the service manager may now count the display as started.
-    manager_.ready(lastSummary_);
+    if (!display.window.onScreen()) manager_.status(lastSummary_);
+    readyWhenShown();
     if (manager_.watchdogPingUs() > 0) {
       const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager_.watchdogPingUs() / 1000));
       watchdogTimer_ = &loop.createTimer("service watchdog", pingMs, true, [this] { manager_.watchdog(); });
@@ -227,6 +311,14 @@ class ServiceReporting {
   ServiceReporting& operator=(const ServiceReporting&) = delete;
 
   StatusPublisher& status() { return status_; }
+  // READY only once a page is on a monitor: the service manager then counts the display as
+  // started, and a display whose window never shows stays "starting" instead of looking healthy.
+  void readyWhenShown() {
+    if (ready_ || !display_.window.onScreen()) return;
+    ready_ = true;
+    publish();
+    manager_.ready(lastSummary_);
+  }
   void stopping() { manager_.stopping(); }
 
  private:
@@ -235,6 +327,9 @@ class ServiceReporting {
     std::string summary = status_.summary();
     if (summary != lastSummary_) manager_.status(summary);
     lastSummary_ = std::move(summary);
+    // A window on no monitor is still starting, however long that lasts: the manager's start
+    // time-out must not end it and count it against the unit's start limit.
+    if (!ready_) manager_.send("EXTEND_TIMEOUT_USEC=" + std::to_string((kStatusRefreshMs + 10000) * 1000LL));
   }
 
   Display& display_;
@@ -244,6 +339,7 @@ class ServiceReporting {
   std::string lastSummary_;
   Timer* statusTimer_ = nullptr;
   Timer* watchdogTimer_ = nullptr;
+  bool ready_ = false;
 };
 
 // The folder of the lock, opened and checked once; without a usable one the display runs alone.
@@ -264,8 +360,10 @@ std::unique_ptr<PrivateFolder> openStateFolder(const PrivateFolder& runtime) {
   return folder;
 }
 
-// The loop wakes for a raise request of a second start and for the window system's events.
-void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w) {
+// The loop wakes for a raise request of a second start, for the window system's events and for
+// monitors that change; `connectionFd` is already watched when it is not -1.
+void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w, Display& display,
+                       Monitors* monitors, int connectionFd, ServiceReporting& reporting) {
   Window* window = w.window.get();
   const auto watchInstance = [&loop, &instance, window] {
     if (instance.listenFd() >= 0) {
@@ -281,18 +379,30 @@ void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWin
     if (before >= 0) loop.unwatch(before);
     watchInstance();
   });
-  if (SdlWindow* sdl = w.sdl) {
-    const int fd = sdl->connectionFd();
-    if (fd >= 0) {
-      loop.watch(fd, [] {});
-    } else {
-      // Window systems without a descriptor to wait on are checked a few times a second.
-      loop.setMaxSleepMs(100);
-    }
-    loop.onWake([&loop, sdl] {
-      if (!sdl->pumpEvents()) loop.quit();
-    });
+  SdlWindow* sdl = w.sdl;
+  if (!sdl) return;
+  sdl->onResized = [&display] { display.windowResized(); };
+  if (connectionFd < 0) {
+    connectionFd = windowConnectionFd(sdl->sdl());
+    if (connectionFd >= 0) loop.watch(connectionFd, [] {});
   }
+  if (connectionFd < 0) {
+    // Window systems without a descriptor to wait on are checked a few times a second.
+    loop.setMaxSleepMs(100);
+  }
+  if (monitors && monitors->fd() >= 0) {
+    loop.watch(monitors->fd(), [monitors, sdl] {
+      if (monitors->drain()) sdl->place();
+    });
+    if (monitors->drain()) sdl->place();
+  }
+  loop.onWake([&loop, sdl, &reporting] {
+    if (!sdl->pumpEvents()) loop.quit();
+    reporting.readyWhenShown();
+  });
+  // The events of the first page (the window shown, exposed) say whether it is on a monitor.
+  if (!sdl->pumpEvents()) loop.quit();
+  reporting.readyWhenShown();
 }
 
 }  // namespace
@@ -315,26 +425,53 @@ int main(int argc, char** argv) {
   watchSignals(loop, publisher);
 
   const std::optional<PixelSize> headless = headlessSize();
-  const bool video = !headless;
-  if (video && !startVideo()) return 1;
+  const StartArguments args = parseStartArguments(argumentTail(argc, argv));
+  std::optional<Video> video;
+  if (!headless) {
+    std::optional<int> refused;
+    video = startVideo(loop, args, &refused);
+    if (!video) return refused.value_or(0);
+  }
 
-  auto splash = video ? std::make_unique<SplashWindow>() : nullptr;
+  auto splash = video ? std::make_unique<SplashWindow>(video->path) : nullptr;
+  // The window system's connection wakes the loop, so the splash is kept painted through the wait
+  // (a Wayland compositor also waits for its answers before it shows anything).
+  int connectionFd = splash ? windowConnectionFd(splash->sdl()) : -1;
+  if (connectionFd >= 0) loop.watch(connectionFd, [] {});
+
+  // The display window is made ready, hidden, while the splash is up: placing it and allocating
+  // its framebuffer take longer than drawing the first page.
+  std::unique_ptr<Monitors> monitors = video ? std::make_unique<Monitors>(video->driver) : nullptr;
+  std::unique_ptr<SdlWindow> readyWindow;
+  std::string windowError = "no display window";
+  if (video && args.outcome == StartArguments::Outcome::Start) {
+    try {
+      readyWindow = std::make_unique<SdlWindow>("Plasma Sample", args.screenIndex, video->path, *monitors,
+                                                SdlWindow::Visibility::Hidden);
+    } catch (const std::exception& e) {
+      windowError = e.what();
+    }
+  }
+  CurlClientOptions httpOptions;
+  httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName);
+  std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
+  std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
+  // The canvas face is resolved and loaded once; doing it now keeps it off the first page.
+  standingFace(false);
+  standingFace(true);
+
   pause(loop, 2.0f, splash.get());
   if (loop.quitting()) {
+    readyWindow.reset();
     splash.reset();
     if (video) SDL_Quit();
     return 0;
   }
 
-  const StartArguments args = parseStartArguments(argumentTail(argc, argv));
-  if (const std::optional<int> refused = refuseArguments(args, video)) return *refused;
-
-  std::optional<DisplayWindow> window = openWindow(headless, args.screenIndex);
+  if (const std::optional<int> refused = refuseArguments(args, video.has_value())) return *refused;
+  std::optional<DisplayWindow> window = openWindow(headless, std::move(readyWindow), windowError);
   if (!window) return 1;
-  CurlClientOptions httpOptions;
-  httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName);
-  std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
-  std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
+
   Display display(*window->window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
   display.screenIndex = args.screenIndex;
   display.serverBaseUrl = args.serverBaseUrl;
@@ -345,7 +482,7 @@ int main(int argc, char** argv) {
   const std::unique_ptr<PrivateFolder> stateFolder = openStateFolder(*runtime);
   ServiceReporting reporting(display, loop, instanceName, stateFolder ? *stateFolder : *runtime);
   publisher = &reporting.status();
-  watchWindowEvents(loop, instance, *window);
+  watchWindowEvents(loop, instance, *window, display, monitors.get(), connectionFd, reporting);
   loop.run();
   reporting.stopping();
   publisher = nullptr;

@@ -52,16 +52,18 @@ std::unique_ptr<CairoSurface> paintSplash() {
   return s;
 }
 
-SplashWindow::SplashWindow() : picture_(paintSplash()) {
+SplashWindow::SplashWindow(PresentPath path) : picture_(paintSplash()) {
   window_ = SDL_CreateWindow("Form1", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kWidth, kHeight,
                              SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR | SDL_WINDOW_SHOWN);
   if (!window_) return;
+  presenter_ = Presenter::make(window_, path, kWidth, kHeight, nullptr);
   cursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
   if (cursor_) SDL_SetCursor(cursor_);
   repaint();
 }
 
 SplashWindow::~SplashWindow() {
+  presenter_.reset();
   if (window_) SDL_DestroyWindow(window_);
   if (cursor_) SDL_FreeCursor(cursor_);
 }
@@ -69,16 +71,11 @@ SplashWindow::~SplashWindow() {
 void SplashWindow::repaint() {
   if (!window_) return;
   SDL_PumpEvents();
-  SDL_Surface* target = SDL_GetWindowSurface(window_);
-  if (!target) return;
+  if (!presenter_) return;
   cairo_surface_flush(picture_->image());
-  SDL_Surface* src = SDL_CreateRGBSurfaceWithFormatFrom(
-      cairo_image_surface_get_data(picture_->image()), kWidth, kHeight, 32,
-      cairo_image_surface_get_stride(picture_->image()), SDL_PIXELFORMAT_XRGB8888);
-  if (!src) return;
-  SDL_BlitSurface(src, nullptr, target, nullptr);
-  SDL_FreeSurface(src);
-  SDL_UpdateWindowSurface(window_);
+  const SDL_Rect all{0, 0, kWidth, kHeight};
+  presenter_->show(cairo_image_surface_get_data(picture_->image()), cairo_image_surface_get_stride(picture_->image()),
+                   &all, 1);
 }
 
 }  // namespace plasma

@@ -51,7 +51,9 @@ StatusReport StatusPublisher::report() const {
   r.screen = d_.screenIndex;
   r.serverBaseUrl = urlForLog(d_.serverBaseUrl);
   r.phase = d_.screenPhase;
-  r.page = pageNameText(d_.currentPage());
+  // What the monitor shows: a page painted while the window is on no monitor (or not yet shown)
+  // is not on any screen.
+  r.page = d_.window.onScreen() ? pageNameText(d_.currentPage()) : "none";
   r.layoutVariant = d_.layoutVariant;
   const FeedStatus& f = d_.feed;
   r.lastGoodLoadWall = f.everLoaded ? f.lastGoodWallSeconds : 0;
@@ -69,7 +71,7 @@ StatusReport StatusPublisher::report() const {
 std::string StatusPublisher::summary() const {
   const FeedStatus& f = d_.feed;
   std::string s = "type " + std::to_string(d_.displayType) + " on screen " + std::to_string(d_.screenIndex) +
-                  ": " + pageNameText(d_.currentPage());
+                  ": " + (d_.window.onScreen() ? pageNameText(d_.currentPage()) : "not on a monitor");
   if (f.failuresInARow > 0) {
     s += "; timetable failing (" + std::to_string(f.failuresInARow) + " in a row): " + f.lastFailure;
   } else if (f.everLoaded) {

@@ -178,5 +178,70 @@ TEST(PerfProgram, UsesUnderATwoHundredthOfACoreBetweenPageChanges) {
       << f.cpuSeconds * 1000 << " ms of CPU in " << f.windowSeconds << " s";
 }
 
+// ---- the real program in a real X server (Xvfb), splash included ----
+
+// Xvfb on a display number of the perf suite's own; skipped where Xvfb is not installed.
+WholeProgramOptions onXvfb(FrameSize size) {
+  WholeProgramOptions o = programOptions(size);
+  o.xDisplay = ":155";
+  return o;
+}
+
+bool haveXvfb() { return ::access("/usr/bin/Xvfb", X_OK) == 0; }
+
+TEST(PerfScreen, AScrollingStripOnARealWindowCostsAtMost2Point5PercentWithTheServerAnd45Mb) {
+  if (!haveXvfb()) GTEST_SKIP() << "SKIPPED: Xvfb is not installed";
+  // Type 1 with the sample line's long stops list: the strip scrolls all the time.
+  WholeProgramOptions o = onXvfb(kFullHd);
+  o.displayType = 1;
+  o.pageSeconds = 60;
+  o.settleSeconds = 3;
+  o.runSeconds = 20;
+  const WholeProgramFigures f = runWholeProgram(o);
+  RecordProperty("cpu_display_and_server_percent", std::to_string(f.withServerPercent()));
+  EXPECT_FALSE(f.glMapped) << "a GL library is mapped: the window surface went through software GL";
+  EXPECT_LE(f.withServerPercent(), 2.5 * perfMargin())
+      << f.cpuSeconds * 1000 << " ms display + " << f.serverCpuSeconds * 1000 << " ms X server in " << f.windowSeconds << " s";
+  EXPECT_LE(f.peakResidentKb / 1024.0, 45 * perfMargin()) << f.peakResidentKb / 1024.0 << " MB";
+}
+
+TEST(PerfScreen, APageWithoutAnimationCostsAtMostATenthOfAPercentWithTheServer) {
+  if (!haveXvfb()) GTEST_SKIP() << "SKIPPED: Xvfb is not installed";
+  WholeProgramOptions o = onXvfb(kFullHd);
+  o.displayType = 0;  // the countdown page: nothing moves until the next page
+  o.pageSeconds = 120;
+  o.settleSeconds = 2;
+  o.runSeconds = 20;
+  const WholeProgramFigures f = runWholeProgram(o);
+  EXPECT_LE(f.withServerPercent(), 0.1 * perfMargin())
+      << f.cpuSeconds * 1000 << " ms display + " << f.serverCpuSeconds * 1000 << " ms X server in " << f.windowSeconds << " s";
+}
+
+TEST(PerfScreen, ARealWindowAt4kHoldsAtMost110Mb) {
+  if (!haveXvfb()) GTEST_SKIP() << "SKIPPED: Xvfb is not installed";
+  WholeProgramOptions o = onXvfb(kUltraHd);
+  o.displayType = 1;
+  o.pageSeconds = 1;  // every page family once
+  o.settleSeconds = 0;
+  o.runSeconds = 5;
+  const WholeProgramFigures f = runWholeProgram(o);
+  EXPECT_FALSE(f.glMapped);
+  EXPECT_LE(f.peakResidentKb / 1024.0, 110 * perfMargin()) << f.peakResidentKb / 1024.0 << " MB";
+}
+
+TEST(PerfScreen, TheFirstPageIsOnTheRealWindowWithin150MsOfTheSplash) {
+  if (!haveXvfb()) GTEST_SKIP() << "SKIPPED: Xvfb is not installed";
+  std::vector<double> ms;
+  for (int run = 0; run < 3; ++run) {
+    WholeProgramOptions o = onXvfb(kFullHd);
+    o.displayType = 3;
+    o.settleSeconds = 0;
+    o.runSeconds = 0;
+    ms.push_back(runWholeProgram(o).afterSplashMs);
+  }
+  const Figure f = summarize(ms);
+  EXPECT_LE(f.median, 150.0 * perfMargin()) << f.median << " ms (min " << f.min << ", max " << f.max << ")";
+}
+
 }  // namespace
 }  // namespace plasma::bench

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/sdl_window.h"
+#include "platform/monitors.h"
 #include "startup/command_line.h"
 
 namespace plasma {
@@ -54,19 +54,20 @@ TEST(CommandLine, TheTailIsTheArgumentsJoinedWithSingleSpaces) {
 }
 
 TEST(WindowPlacement, UsesTheMonitorsBoundsOrThePrimaryWidthSteps) {
-  const MonitorPlacement monitors[] = {{0, 0, 1920, 1080}, {1920, 0, 3840, 2160}};
-  const MonitorPlacement p0 = placeForScreen(0, 2, monitors, 1920, 1080);
+  const MonitorLayout monitors{{{0, 0, 1920, 1080}, {1920, 0, 3840, 2160}}, 0};
+  const MonitorPlacement p0 = placeForScreen(0, monitors).bounds;
   EXPECT_EQ(p0.x, 0);
   EXPECT_EQ(p0.width, 1920);
-  const MonitorPlacement p1 = placeForScreen(1, 2, monitors, 1920, 1080);
+  const MonitorPlacement p1 = placeForScreen(1, monitors).bounds;
   EXPECT_EQ(p1.x, 1920);
   EXPECT_EQ(p1.width, 3840);  // a monitor of another size gets its own size
-  const MonitorPlacement p3 = placeForScreen(3, 2, monitors, 1920, 1080);
-  EXPECT_EQ(p3.x, 3 * 1920);  // no such monitor: the legacy side-by-side rule
-  EXPECT_EQ(p3.y, 0);
-  EXPECT_EQ(p3.height, 1080);
-  const MonitorPlacement alone = placeForScreen(1, 1, monitors, 1280, 1024);
-  EXPECT_EQ(alone.x, 1280);
+  const ScreenPlacement p3 = placeForScreen(3, monitors);
+  EXPECT_FALSE(p3.onMonitor);
+  EXPECT_EQ(p3.bounds.x, 3 * 1920);  // no such monitor: the legacy side-by-side rule
+  EXPECT_EQ(p3.bounds.y, 0);
+  EXPECT_EQ(p3.bounds.height, 1080);
+  const MonitorLayout alone{{{0, 0, 1280, 1024}}, 0};
+  EXPECT_EQ(placeForScreen(1, alone).bounds.x, 1280);
 }
 
 }  // namespace
