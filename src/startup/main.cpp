@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<HttpClient> http = makeCurlHttpClient();
-  std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
+  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
   Display display(*window, loop, *http, *images, FetchMode::WorkerThread);
   display.screenIndex = args.screenIndex;
   display.serverBaseUrl = args.serverBaseUrl;
