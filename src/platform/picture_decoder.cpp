@@ -105,6 +105,10 @@ class PictureBuilder {
 // kept (libspng decompresses some of them).
 constexpr std::size_t kMaxPngChunkBytes = 1u << 20;
 constexpr std::size_t kMaxPngChunkCacheBytes = 4u << 20;
+// An interlaced PNG spreads every row over seven passes, so all of it is decoded, not only the
+// canvas's part; libspng expands low bit depths at about 25 ns a pixel here, so 32 million pixels
+// stay within the 2 s a picture may take.
+constexpr long long kMaxInterlacedPngPixels = 32LL * 1024 * 1024;
 
 std::shared_ptr<const Picture> decodePng(const unsigned char* data, std::size_t size,
                                          const std::string& what, PictureLimits keep,
@@ -120,6 +124,12 @@ std::shared_ptr<const Picture> decodePng(const unsigned char* data, std::size_t 
   spng_ihdr ihdr{};
   check(spng_get_ihdr(ctx.get(), &ihdr));
   checkSize(what, ihdr.width, ihdr.height);
+  if (ihdr.interlace_method != SPNG_INTERLACE_NONE &&
+      static_cast<long long>(ihdr.width) * ihdr.height > kMaxInterlacedPngPixels) {
+    throw failure(what, "an interlaced PNG of " + std::to_string(ihdr.width) + " x " +
+                            std::to_string(ihdr.height) +
+                            " pixels (interlaced, at most 32 million pixels are shown)");
+  }
   spng_trns trns{};
   const bool alpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                      ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||

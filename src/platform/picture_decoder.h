@@ -25,7 +25,8 @@ struct PictureLimits {
 // Decodes a BMP, PNG, JPEG or GIF (its first frame) held in memory. Every decoder is told the
 // limits before it allocates, and refuses what its header or a frame claims beyond them; a damaged,
 // truncated or hostile file ends in RuntimeError(InvalidPicture) with the reason, in time and memory
-// bounded by the kept size (a progressive JPEG also needs its coefficients: at most 16 MiB). A
+// bounded by the kept size (a progressive JPEG also needs its coefficients: at most 16 MiB; an
+// interlaced PNG is decoded whole, so it may have at most 32 million pixels). A
 // picture with transparent pixels (PNG alpha or tRNS, a GIF's transparent colour or a frame smaller
 // than its screen) keeps its alpha, so it can be laid over the canvas's background colour.
 // `cancel` (checked every row) stops a decode that is no longer wanted.
