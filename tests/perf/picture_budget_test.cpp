@@ -150,6 +150,8 @@ TEST(PerfPictures, APicturePageCostsAtMostThreeFrameCopiesAt1080pAnd4k) {
     FrameCopy copy(size);
     scene.prepare(PageFamily::Picture);
     const Paired p = timeAgainstFrameCopy([&] { scene.paint(); }, copy, 15, 2);
+    RecordProperty("picture page at " + sizeName(size),
+                   std::to_string(p.item.median) + " us = " + std::to_string(p.ratio()) + "x a frame memcpy");
     EXPECT_LE(p.ratio(), 3.0 * perfMargin())
         << sizeName(size) << ": " << p.item.median << " us = " << p.ratio() << "x a " << p.frameCopy.median
         << " us frame memcpy";

@@ -184,6 +184,18 @@ TEST(PictureDecoder, DamagedAndHostileFilesAreRefusedQuicklyWithTheirReason) {
     expectRefused(test::jpegFile(4096, 4096, true, true, [](int, int) { return Rgba{9, 9, 9, 255}; }), "JPEG");
   }
   {
+    SCOPED_TRACE("a progressive JPEG whose last scan repeats 2000 times");
+    const Bytes jpeg = test::jpegFile(64, 64, true, false, quarters(64, 64));
+    std::size_t lastScan = 0;
+    for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) {
+      if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) lastScan = i;
+    }
+    Bytes many(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(lastScan));
+    for (int i = 0; i < 2000; ++i) many.insert(many.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(lastScan), jpeg.end() - 2);
+    many.insert(many.end(), {0xFF, 0xD9});
+    EXPECT_LT(secondsFor([&] { expectRefused(many, "JPEG"); }), 1.0);
+  }
+  {
     SCOPED_TRACE("not a picture");
     expectRefused(Bytes{'<', 'h', 't', 'm', 'l', '>'}, "not a BMP, PNG, JPEG or GIF");
   }
