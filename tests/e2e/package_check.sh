@@ -43,7 +43,7 @@ fi
 [ "$(dpkg-deb -f "$deb" Package)" = plasma-display ] || fail "Package is not plasma-display"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "depends: $depends"
-for needed in fonts-liberation libsdl2-2.0-0 libsdl2-image-2.0-0 libcairo2 libcurl4 libfontconfig1; do
+for needed in fonts-liberation libsdl2-2.0-0 libspng0 libjpeg62-turbo libgif7 libcairo2 libcurl4 libfontconfig1; do
   grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 control=$(dpkg-deb -I "$deb")

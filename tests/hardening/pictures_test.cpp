@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "feed/timetable.h"
+#include "live_display.h"
 #include "test_support/picture_files.h"
 #include "test_support/rig.h"
 
@@ -229,6 +231,31 @@ TEST(PicturesAhead, APageChangeWhileAPictureIsPendingWinsOverIt) {
   waitFor(rig, [&] { return d.pictureWorker().find("a.png").has_value() && d.pictureWorker().find("b.png").has_value(); });
   rig.loop.settle();
   EXPECT_EQ(rig.pages.back(), "board");
+}
+
+// The real display on the wall clock, its slideshow made of the slowest pictures it accepts (an
+// interlaced PNG of 32 million pixels takes over a second to decode): the tick never waits for a
+// decode, and the pictures are shown.
+TEST(PicturesAhead, TheTickKeepsItsSecondWhileTheSlowestPicturesAreDecoded) {
+  HangGuard guard(60);
+  PictureFolder f;
+  const auto stripes = [](int x, int y) { return test::Rgba{static_cast<unsigned char>((x / 16 + y / 16) % 2 ? 255 : 0), 0, 0, 255}; };
+  test::writeFile(f.path("interlaced.png"), test::pngFile(8192, 4096, test::PngKind::GrayOneBit, true, stripes));
+  test::writeFile(f.path("huge.png"), test::pngFile(8192, 8192, test::PngKind::GrayOneBit, false, stripes));
+  hardening::LiveDisplay live(CurlClientOptions{}, 1920, 1080);
+  Display& d = *live.d;
+  long pictures = 0;
+  d.onPagePresented = [&](PageName p) { pictures += p == PageName::Picture ? 1 : 0; };
+  d.displayType = 1;
+  applyParsedTimetable(d, parseTimetable(test::document(
+                              {{1, "2"}, {2, "2"}, {3, "2"}, {15, "|||"},
+                               {23, f.path("interlaced.png") + "|" + f.path("huge.png")}})));
+  showNextScreen(d, true);
+  live.runFor(7000);
+  std::printf("  %ld ticks, largest gap %.1f ms, %ld picture pages\n", live.ticks.ticks, live.ticks.maxGapMs(), pictures);
+  EXPECT_GE(live.ticks.ticks, 5);
+  EXPECT_LE(live.ticks.maxGapMs(), 1100);
+  EXPECT_GE(pictures, 2);
 }
 
 // A loader stuck in the kernel (a dead network share): nothing it does holds up the end.
