@@ -9,7 +9,7 @@
 #include <string>
 
 #include "display/display.h"
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
@@ -48,7 +48,7 @@ struct Harness {
   HeadlessWindow window{kWidth, kHeight};
   NoNetwork http;
   NoPictureFiles images;
-  Display d{window, loop, http, images, FetchMode::Inline};
+  Display d{window, loop, http, images, FetchMode::Inline, screenCycle()};
 
   Harness() {
     d.serverBaseUrl = "http://fuzz.invalid";

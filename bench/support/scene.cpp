@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "pages/next_train.h"
 
 namespace plasma::bench {
@@ -132,7 +132,7 @@ Scene::Scene(FrameSize size)
       paintWindow_(std::make_unique<PaintWindow>(window_)),
       http_(std::make_unique<FixedHttpClient>()),
       images_(makePictureFileLoader()),
-      display_(std::make_unique<Display>(*paintWindow_, loop_, *http_, *images_, FetchMode::Inline)) {
+      display_(std::make_unique<Display>(*paintWindow_, loop_, *http_, *images_, FetchMode::Inline, screenCycle())) {
   Display& d = *display_;
   d.serverBaseUrl = "http://timetable.bench";
   d.loadStep();

@@ -8,6 +8,7 @@
 #include "canvas/fonts.h"
 #include "support/legacy.h"
 #include "support/log.h"
+#include "support/utf8.h"
 
 namespace plasma {
 namespace {
@@ -30,14 +31,9 @@ std::string validUtf8(std::string_view text) {
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool ok = len > 0 && i + len <= text.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      ok = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-    }
-    if (ok && c == 0) ok = false;
-    if (ok) {
+    // NUL would end the text for Cairo.
+    const std::size_t len = text[i] == '\0' ? 0 : utf8SequenceLength(text, i);
+    if (len > 0) {
       out.append(text.substr(i, len));
       i += len;
     } else {

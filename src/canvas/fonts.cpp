@@ -5,9 +5,11 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
-#include <cstdio>
 #include <mutex>
 #include <stdexcept>
+#include <string>
+
+#include "support/log.h"
 
 namespace plasma {
 namespace {
@@ -42,8 +44,8 @@ FontFace loadFace(FT_Library library, const char* pattern) {
   f.file = resolveFile(pattern);
   FT_Face ft = nullptr;
   if (f.file.empty() || FT_New_Face(library, f.file.c_str(), 0, &ft) != 0) {
-    std::fprintf(stderr, "plasma: cannot load the canvas font \"%s\" (%s)\n", pattern,
-                 f.file.empty() ? "fontconfig found no file" : f.file.c_str());
+    logLine(std::string("cannot load the canvas font \"") + pattern + "\" (" +
+            (f.file.empty() ? "fontconfig found no file" : f.file) + ")");
     throw std::runtime_error("canvas font missing");
   }
   f.face = cairo_ft_font_face_create_for_ft_face(ft, 0);

@@ -2,7 +2,9 @@
 // destination, heading, large minute countdown) drawn for the first train of one of three lists.
 #include <array>
 
-#include "display/procedures.h"
+#include "countdown/countdown.h"
+#include "display/page_rules.h"
+#include "pages/pages.h"
 #include "support/log.h"
 
 namespace plasma {
@@ -32,13 +34,7 @@ constexpr std::array<CountdownLayout, 4> kLayouts{{
 constexpr double kBottomBandTop = 119;  // grid steps; the band runs to the canvas bottom
 constexpr double kTopBandBottom = 35;   // grid steps; the band starts at the canvas top
 
-const CountdownLayout& layoutFor(Int16 variant) {
-  if (variant < 1 || variant > static_cast<Int16>(kLayouts.size())) {
-    throw RuntimeError(ErrorKind::SubscriptOutOfRange,
-                       "layout variant " + decimal(variant) + " is not 1 to 4");
-  }
-  return kLayouts[static_cast<std::size_t>(variant - 1)];
-}
+const CountdownLayout& layoutFor(Int16 variant) { return forLayoutVariant(kLayouts, variant); }
 
 enum class Logo { Green, Navy };
 
@@ -94,7 +90,8 @@ void drawFrame(Display& d, const CountdownLayout& l, Grid g) {
   }
   c.setFillStyle(FillStyle::Transparent);
   c.setForeColour(text);
-  c.box(at(3 * g.unitX), at(3 * g.unitY), at(269 * g.unitX), at(151 * g.unitY));
+  c.box(at(kPageFrame.left * g.unitX), at(kPageFrame.top * g.unitY), at(kPageFrame.right * g.unitX),
+        at(kPageFrame.bottom * g.unitY));
 }
 
 // The heading centred on the logo's middle, and the destination centred on the band.

@@ -1,40 +1,9 @@
 // The one-second display tick and the choice of the display type's own page.
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 
 namespace plasma {
 
-Grid pageGrid(const Surface& canvas) {
-  return {canvas.pixelWidth() / 272.0, canvas.pixelHeight() / 154.0};
-}
-
-Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes) {
-  return sub16(minuteOfDay(departTime), clockMinutes);
-}
-
 namespace {
-
-constexpr Int16 kNoTrain = 9999;
-constexpr Int16 kDueWithin = 60;
-
-// Minutes to the first train of a list, or 9999 - clock when the list is empty.
-template <typename Record>
-Int16 firstTrainMinutes(const std::vector<Record>& list, Int16 count, Int16 clockMinutes) {
-  if (count == 0) return sub16(kNoTrain, clockMinutes);
-  return minutesToDeparture(item(list, 0).departTime, clockMinutes);
-}
-
-struct DueTrains {
-  Int16 other;
-  Int16 domestic;
-};
-
-DueTrains otherAndDomesticMinutes(const Display& d) {
-  const TimetableStore& s = d.store;
-  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, s.clockMinutes),
-          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, s.clockMinutes)};
-}
-
-bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <= 3; }
 
 // The board has no error trap of its own; from the tick, where no page procedure would catch it,
 // an error must still end in the black screen rather than leave the old page (and its countdown)
@@ -44,17 +13,6 @@ void boardFromTick(Display& d) {
 }
 
 }  // namespace
-
-bool trainDueSoon(const Display& d) {
-  const TimetableStore& s = d.store;
-  if (usesMainList(d.displayType)) {
-    if (s.mainDepartureCount == 0) return false;
-    return minutesToDeparture(item(s.mainDepartures, 0).departTime, s.clockMinutes) <= kDueWithin;
-  }
-  if (s.otherDepartureCount == 0 && s.domesticDepartureCount == 0) return false;
-  const DueTrains due = otherAndDomesticMinutes(d);
-  return due.other <= kDueWithin || due.domestic <= kDueWithin;
-}
 
 void displayTick(Display& d) {
   d.tickCount = add16(d.tickCount, 1);
@@ -148,6 +106,36 @@ void showNextScreen(Display& d, bool restartCycle) {
     d.canvas().clear();
     paintOwnPage(d);
   });
+}
+
+void redrawWithNewData(Display& d) {
+  d.wipeEnabled = 0;
+  if (d.screenPhase == 0) {
+    // Next-train pages of types 1 to 5 refresh themselves with the stops timer.
+    if ((d.displayType == 0 || d.displayType == 6) && d.tickCount != 0) showNextScreen(d, false);
+  }
+  if (d.screenPhase == 1) drawDepartureBoard(d, false);
+  if (d.screenPhase == 2) drawMessageScreen(d, false);
+  d.wipeEnabled = 1;
+}
+
+namespace {
+
+class ScreenCycle final : public PageProcedures {
+ public:
+  void displayTick(Display& d) const override { plasma::displayTick(d); }
+  void showNextScreen(Display& d, bool restartCycle) const override {
+    plasma::showNextScreen(d, restartCycle);
+  }
+  void stopsTimerEvent(Display& d) const override { plasma::stopsTimerEvent(d); }
+  void redrawWithNewData(Display& d) const override { plasma::redrawWithNewData(d); }
+};
+
+}  // namespace
+
+const PageProcedures& screenCycle() {
+  static const ScreenCycle cycle;
+  return cycle;
 }
 
 }  // namespace plasma

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 
 namespace plasma {
 

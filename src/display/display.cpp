@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "display/procedures.h"
 #include "plasma/artwork.h"
 #include "support/log.h"
 
@@ -51,13 +50,15 @@ int staleSecondsFromEnvironment() {
 
 }  // namespace
 
-Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, FetchMode fetchMode)
+Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, FetchMode fetchMode,
+                 const PageProcedures& pages)
     : window(w),
       loop(l),
       images(imgs),
+      procedures(pages),
       timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
-      timerDisplay(l.createTimer("display tick", 1000, true, [this] { displayTick(*this); })),
-      timerStops(l.createTimer("stops timer", 1000, false, [this] { stopsTimerEvent(*this); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] { procedures.displayTick(*this); })),
+      timerStops(l.createTimer("stops timer", 1000, false, [this] { procedures.stopsTimerEvent(*this); })),
       pbDraw_(std::make_unique<CairoSurface>(33, 29)),
       pbStops_(std::make_unique<CairoSurface>(37, 29)),
       pbLogoNavy_(logoHolder("logo-navy.bmp")),
@@ -69,7 +70,12 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
   pictures_->onDecoded([this](const std::string& path) { pictureDecoded(path); });
 }
 
-Display::~Display() = default;
+// The timers call into this Display: they leave the loop with it, so none can fire on a dead one.
+Display::~Display() {
+  loop.removeTimer(timerStops);
+  loop.removeTimer(timerDisplay);
+  loop.removeTimer(timerDatabase);
+}
 
 void Display::loadStep() {
   // The window itself is placed by whoever made it (one monitor); the canvas is its client area.
@@ -88,7 +94,7 @@ void Display::setDisplayType(Int16 id) {
   layoutVariant = 1;
   loadTimetable();
   window.refresh();
-  showNextScreen(*this, true);
+  procedures.showNextScreen(*this, true);
 }
 
 void Display::clearCanvas() {

@@ -41,10 +41,29 @@ struct FeedStatus {
 // data. PLASMA_STALE_SECONDS overrides it.
 inline constexpr int kStaleSecondsDefault = 300;
 
+class Display;
+
+// The page procedures the window's timers, loads and scroller start. The screen cycle, which sits
+// above the pages that read this state, provides them, so the display never calls upward.
+class PageProcedures {
+ public:
+  // The one-second tick: advances the page on screen.
+  virtual void displayTick(Display& d) const = 0;
+  // Paints the display type's own page (or the slideshow); restartCycle: a page change.
+  virtual void showNextScreen(Display& d, bool restartCycle) const = 0;
+  // The stops timer of the next-train pages.
+  virtual void stopsTimerEvent(Display& d) const = 0;
+  // After a good load: the page on screen is painted again with the new data.
+  virtual void redrawWithNewData(Display& d) const = 0;
+
+ protected:
+  ~PageProcedures() = default;
+};
+
 class Display {
  public:
   Display(Window& window, EventLoop& loop, HttpClient& http, ImageLoader& images,
-          FetchMode fetchMode);
+          FetchMode fetchMode, const PageProcedures& procedures);
   ~Display();
   Display(const Display&) = delete;
   Display& operator=(const Display&) = delete;
@@ -84,6 +103,7 @@ class Display {
   Window& window;
   EventLoop& loop;
   ImageLoader& images;
+  const PageProcedures& procedures;
 
   // The canvas every page paints into (pbDraw), or a recorder wrapped around it in tests.
   Surface& canvas() { return canvasOverride_ ? *canvasOverride_ : *pbDraw_; }
@@ -118,7 +138,7 @@ class Display {
   bool picturePending() const { return !pendingPicture_.empty(); }
   const PictureWorker& pictureWorker() const { return *pictures_; }
 
-  // ---- timetable feed (feed/load_timetable.cpp) ----
+  // ---- timetable feed (load_timetable.cpp) ----
   // One load as at start-up: fetch (blocking, bounded by the client's time-outs), parse, apply,
   // redraw; a failure blacks the screen.
   void loadTimetable();
@@ -163,5 +183,8 @@ class Display {
   void pictureDecoded(const std::string& path);
   PageName currentPage_ = PageName::Black;
 };
+
+// Puts a whole, valid document into the display state and the store (the slideshow's place kept).
+void applyParsedTimetable(Display& d, ParsedTimetable&& parsed);
 
 }  // namespace plasma

@@ -15,11 +15,6 @@ constexpr double kBandLeft = 10;
 constexpr double kMinutesLabelFont = 26;
 constexpr double kMinutesLabelLift = 5;  // pixels between the label's and the number's lower edges
 
-struct FrameBox {
-  double left, top, right, bottom;
-};
-constexpr FrameBox kFrame{3, 3, 269, 151};
-
 void printAt(Surface& c, const Grid& g, double x, double y, std::string_view text) {
   c.moveTo(x * g.unitX, y * g.unitY);
   c.print(text);
@@ -71,8 +66,8 @@ Grid paintBoardFrame(Display& d, const BoardLayout& layout, int bands, Notice no
   if (notice == Notice::LastTrains) drawLastTrains(d, g.unitX, g.unitY);
 
   c.setFillStyle(FillStyle::Transparent);
-  c.box(kFrame.left * g.unitX, kFrame.top * g.unitY, kFrame.right * g.unitX,
-        kFrame.bottom * g.unitY);
+  c.box(kPageFrame.left * g.unitX, kPageFrame.top * g.unitY, kPageFrame.right * g.unitX,
+        kPageFrame.bottom * g.unitY);
   return g;
 }
 
@@ -106,7 +101,6 @@ namespace {
 
 using boards::BoardEntry;
 
-constexpr Int16 kNoTrain = 9999;
 constexpr int kMaxRows = 3;
 
 // Each band is 27 steps high, the slots 32 steps apart, each band 11 steps longer than the one above.

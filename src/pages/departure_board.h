@@ -6,19 +6,11 @@
 #include <span>
 #include <string>
 
-#include "display/procedures.h"
+#include "pages/pages.h"
 
 namespace plasma::boards {
 
 // The entry of a table indexed by layout variant 1..N; any other variant is a subscript error.
-template <typename T, std::size_t N>
-const T& forLayoutVariant(const std::array<T, N>& table, Int16 layoutVariant) {
-  if (layoutVariant < 1 || layoutVariant > static_cast<int>(N)) {
-    throw RuntimeError(ErrorKind::SubscriptOutOfRange, "layout variant " + decimal(layoutVariant));
-  }
-  return table[static_cast<std::size_t>(layoutVariant - 1)];
-}
-
 // Rows of the title and of the column headings: at the top on variants 1 and 2, the table moved up
 // and the title at the bottom on 3 and 4.
 struct TitleRows {

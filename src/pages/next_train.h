@@ -1,14 +1,14 @@
 #pragma once
 // The next-train pages of display types 1 to 5: their six elements, their one layout table, and
 // the stops list with its scrolling strip. Private to pages/ and its tests; the cycle reaches the
-// pages through procedures.h.
+// pages through pages.h.
 #include <array>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "display/procedures.h"
+#include "pages/pages.h"
 
 namespace plasma {
 

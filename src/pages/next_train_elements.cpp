@@ -43,10 +43,7 @@ void printWhite(Surface& c, GridPoint at, double unitX, double unitY, std::strin
 }  // namespace
 
 const NextTrainLayout& nextTrainLayout(Int16 layoutVariant) {
-  if (layoutVariant < 1 || layoutVariant > static_cast<int>(kNextTrainLayouts.size())) {
-    throw RuntimeError(ErrorKind::SubscriptOutOfRange, "layout variant " + decimal(layoutVariant));
-  }
-  return kNextTrainLayouts[static_cast<std::size_t>(layoutVariant - 1)];
+  return forLayoutVariant(kNextTrainLayouts, layoutVariant);
 }
 
 void drawNextTrainTitle(Display& d, double unitX, double unitY) {

@@ -7,13 +7,7 @@
 namespace plasma {
 namespace {
 
-constexpr Int16 kNoTrainTime = 9999;  // minute of day of a list with no train on the platform
-constexpr Int16 kWithinTheHour = 60;
 constexpr Int16 kDepartingBelow = 2;  // fewer minutes than this read "Now / Departing"
-
-// The frame, 3 steps inside every edge.
-constexpr GridPoint kFrameFrom{3, 3};
-constexpr GridPoint kFrameTo{269, 151};
 
 // What a page shows of its train once the train is chosen.
 struct NextTrain {
@@ -52,7 +46,8 @@ void drawNextTrainPage(Display& d, const NextTrain& train, Grid g, PageName page
   // An outline only, whatever fill style a page interrupted by an error may have left behind.
   Surface& c = d.canvas();
   c.setFillStyle(FillStyle::Transparent);
-  c.box(kFrameFrom.x * g.unitX, kFrameFrom.y * g.unitY, kFrameTo.x * g.unitX, kFrameTo.y * g.unitY);
+  c.box(kPageFrame.left * g.unitX, kPageFrame.top * g.unitY, kPageFrame.right * g.unitX,
+        kPageFrame.bottom * g.unitY);
 
   d.stopsStripOnScreen = scrolling;
   d.presentCanvas(page);
@@ -83,7 +78,7 @@ void drawMainPlatformScreen(Display& d, Int16 platform, PageName page) {
     return;
   }
   const Int16 minutes = minutesFromClock(chosen->departTime, s.clockMinutes);
-  if (minutes > kWithinTheHour) {
+  if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
@@ -115,12 +110,12 @@ void drawAirportPlatformScreen(Display& d, Int16 platform, PageName page) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
-  const Int16 otherTime = other ? other->second : kNoTrainTime;
-  const Int16 domesticTime = domestic ? domestic->second : kNoTrainTime;
+  const Int16 otherTime = other ? other->second : kNoTrain;
+  const Int16 domesticTime = domestic ? domestic->second : kNoTrain;
   // Only a train that exists can win: with no domestic record its 9999 is not a departure.
   const bool domesticChosen = domestic && otherTime > domesticTime;
   const Int16 minutes = sub16(domesticChosen ? domesticTime : otherTime, s.clockMinutes);
-  if (minutes > kWithinTheHour) {
+  if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }

@@ -36,7 +36,7 @@ void paintBottomNotice(Display& d, double unitY, std::string_view text) {
 }  // namespace
 
 void drawAllTrainsDepart(Display& d, const std::string& platformText, double, double unitY) {
-  const double firstRow = boards::forLayoutVariant(kAllTrainsFirstRow, d.layoutVariant);
+  const double firstRow = forLayoutVariant(kAllTrainsFirstRow, d.layoutVariant);
   Surface& c = d.canvas();
   c.setFontSize(kAllTrainsFont);
   printAcrossCanvas(c, "All trains depart", firstRow * unitY);

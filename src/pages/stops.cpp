@@ -161,7 +161,7 @@ void stopsTimerEvent(Display& d) {
   if (d.stopsTickCount == kRepaintTick) {
     d.timerStops.setEnabled(false);
     d.wipeEnabled = 0;
-    showNextScreen(d, false);
+    d.procedures.showNextScreen(d, false);
     d.wipeEnabled = 1;
     d.stopsTickCount = 0;
     // The repainted page switched the timer on itself if it still has a long list.

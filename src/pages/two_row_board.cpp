@@ -7,8 +7,6 @@ namespace {
 
 using boards::BoardEntry;
 
-constexpr Int16 kDueWithin = 60;
-
 // Bands 41 steps high, 50 apart. The second number stands one step above its band's centre, and
 // each "Minutes" label is placed from a line 1.5 steps above its number's centre.
 constexpr std::array<boards::RowSlot, 2> kSlots{{

@@ -37,6 +37,10 @@ Timer& EventLoop::createTimer(std::string name, int intervalMs, bool enabled,
   return t;
 }
 
+void EventLoop::removeTimer(Timer& timer) {
+  std::erase_if(timers_, [&](const std::unique_ptr<Timer>& t) { return t.get() == &timer; });
+}
+
 void EventLoop::post(std::function<void()> fn) {
   {
     std::lock_guard<std::mutex> lock(postedMutex_);
@@ -124,7 +128,10 @@ bool EventLoop::dispatchDue(std::int64_t now) {
       // burst (window timers never queue ticks).
       due->deadlineUs_ += std::int64_t{due->intervalMs_} * 1000;
       if (due->deadlineUs_ <= now) due->deadlineUs_ = now + std::int64_t{due->intervalMs_} * 1000;
-      runGuarded(due->name_.c_str(), due->onTick_);
+      // Copies: the handler may remove its own timer.
+      const std::string name = due->name_;
+      const std::function<void()> onTick = due->onTick_;
+      runGuarded(name.c_str(), onTick);
       any = true;
     } else {
       break;

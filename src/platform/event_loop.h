@@ -47,6 +47,10 @@ class EventLoop {
   std::int64_t nowMs() const { return nowUs() / 1000; }
 
   Timer& createTimer(std::string name, int intervalMs, bool enabled, std::function<void()> onTick);
+  // Takes a timer out of the loop for good: its handler never runs again and the reference dies.
+  // Whoever made a timer whose handler uses an object removes it before that object goes. Safe
+  // from any handler on the loop's thread, the timer's own included.
+  void removeTimer(Timer& timer);
 
   // Runs fn on the loop's thread at its next turn. Safe from any thread.
   void post(std::function<void()> fn);

@@ -1,5 +1,6 @@
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +21,8 @@ struct FetchWorker::Impl {
   std::string url;
   std::function<void(HttpResponse)> done;
   std::thread thread;
+  // Expires with the worker, so an answer posted to the loop before that is dropped.
+  std::shared_ptr<char> alive = std::make_shared<char>();
 
   Impl(HttpClient& c, EventLoop& l, FetchMode m) : client(c), loop(l), mode(m) {
     if (mode == FetchMode::WorkerThread) thread = std::thread([this] { work(); });
@@ -46,7 +49,8 @@ struct FetchWorker::Impl {
       auto cb = std::move(done);
       lock.unlock();
       HttpResponse r = client.get(u);
-      loop.post([this, cb = std::move(cb), r = std::move(r)]() mutable {
+      loop.post([this, alive = std::weak_ptr<char>(alive), cb = std::move(cb), r = std::move(r)]() mutable {
+        if (alive.expired()) return;  // the worker, and whoever asked, went before the answer came
         busy = false;
         cb(std::move(r));
       });
@@ -67,7 +71,9 @@ bool FetchWorker::start(const std::string& url, std::function<void(HttpResponse)
   impl_->busy = true;
   if (impl_->mode == FetchMode::Inline) {
     HttpResponse r = impl_->client.get(url);
-    impl_->loop.post([this, done = std::move(done), r = std::move(r)]() mutable {
+    impl_->loop.post([this, alive = std::weak_ptr<char>(impl_->alive), done = std::move(done),
+                      r = std::move(r)]() mutable {
+      if (alive.expired()) return;  // the worker, and whoever asked, went before the answer came
       impl_->busy = false;
       done(std::move(r));
     });

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/files.h"
 #include "support/log.h"
 #include <vector>
 
@@ -46,14 +47,12 @@ void HeadlessWindow::pagePresented(const std::string& pageName) {
 }
 
 bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
-  const std::string tmp = path + ".tmp";
-  if (!writePng(image, tmp)) return false;
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    logLine("cannot rename " + tmp + ": " + std::strerror(errno));
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  std::string error;
+  const bool ok = writeFileAtomic(
+      path, [image](const std::string& tmp, std::string*) { return writePng(image, tmp); }, &error);
+  // writePng logs its own failures; a failed rename is told here.
+  if (!ok && !error.empty()) logLine(error);
+  return ok;
 }
 
 bool writeFrame(cairo_surface_t* image, const std::string& dir, int number) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
 #include "support/log.h"
 
 namespace plasma {
@@ -33,15 +34,10 @@ bool socketAddress(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-std::string safeName(const std::string& name) {
-  std::string out;
-  for (char c : name) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-  return out.empty() ? "default" : out;
-}
 }  // namespace
 
 SingleInstance::SingleInstance(const std::string& instanceName) {
-  const std::string base = runtimeFolder() + "/" + safeName(instanceName);
+  const std::string base = runtimeFolder() + "/" + safeInstanceName(instanceName);
   lockPath_ = base + ".lock";
   socketPath_ = base + ".sock";
   lockFd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

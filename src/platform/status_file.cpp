@@ -11,30 +11,11 @@
 #include <ctime>
 
 #include "platform/single_instance.h"
+#include "support/utf8.h"
 
 namespace plasma {
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0 when it is not one.
-std::size_t utf8SequenceLength(const std::string& s, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(i);
-  std::size_t n = 0;
-  unsigned lowest = 0;
-  if (c >= 0xC2 && c <= 0xDF) n = 2, lowest = 0x80;
-  else if (c >= 0xE0 && c <= 0xEF) n = 3, lowest = 0x800;
-  else if (c >= 0xF0 && c <= 0xF4) n = 4, lowest = 0x10000;
-  else return 0;
-  if (i + n > s.size()) return 0;
-  unsigned code = c & (0x7F >> n);
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return n;
-}
 
 // A JSON string. Failure reasons can carry bytes from the server, so anything that is not UTF-8
 // becomes U+FFFD rather than a document that strict readers refuse.
@@ -135,46 +116,7 @@ std::string statusFolder() {
 
 std::string instanceFileName(const std::string& prefix, const std::string& instance,
                              const std::string& extension) {
-  std::string safe;
-  for (char c : instance) {
-    safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-  }
-  if (safe.empty()) safe = "default";
-  return prefix + "-" + safe + extension;
-}
-
-bool writeTextAtomic(const std::string& path, const std::string& text, std::string* error) {
-  const std::string tmp = path + ".tmp";
-  const auto fail = [&](const std::string& what) {
-    if (error) *error = what + ": " + std::strerror(errno);
-    return false;
-  };
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return fail("cannot create " + tmp);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      const bool r = fail("cannot write " + tmp);
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return r;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    const bool r = fail("cannot write " + tmp);
-    ::unlink(tmp.c_str());
-    return r;
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    const bool r = fail("cannot replace " + path);
-    ::unlink(tmp.c_str());
-    return r;
-  }
-  return true;
+  return prefix + "-" + safeInstanceName(instance) + extension;
 }
 
 }  // namespace plasma

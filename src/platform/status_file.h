@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 namespace plasma {
 
 struct StatusReport {
@@ -41,10 +43,6 @@ std::string statusFolder();
 // and the empty name is "default" (as for the single-instance lock).
 std::string instanceFileName(const std::string& prefix, const std::string& instance,
                              const std::string& extension);
-
-// Writes a whole file through a temporary beside it and a rename. False, with the reason in
-// *error, when it could not (the caller decides how often to log it).
-bool writeTextAtomic(const std::string& path, const std::string& text, std::string* error = nullptr);
 
 // Seconds since the epoch as "2024-05-01T12:00:00Z".
 std::string utcTimestamp(std::int64_t wallSeconds);

@@ -12,7 +12,8 @@
 #include <memory>
 #include <optional>
 
-#include "display/display.h"
+#include "canvas/geometry.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
@@ -47,21 +48,13 @@ constexpr const char* kUsage =
 // display from a dead one by its age.
 constexpr int kStatusRefreshMs = 5000;
 
-struct Size {
-  int width, height;
-};
-
-std::optional<Size> headlessSize() {
+std::optional<PixelSize> headlessSize() {
   const char* v = std::getenv("PLASMA_HEADLESS");
   if (!v || !*v) return std::nullopt;
-  int w = 0, h = 0;
-  char x = 0, extra = 0;
-  if (std::sscanf(v, "%d%c%d%c", &w, &x, &h, &extra) != 3 || (x != 'x' && x != 'X') || w < 16 ||
-      h < 16 || w > 16384 || h > 16384) {
-    logLine(std::string("PLASMA_HEADLESS=\"") + v + "\" is not WIDTHxHEIGHT (16..16384); using 1920x1080");
-    return Size{1920, 1080};
-  }
-  return Size{w, h};
+  if (const std::optional<PixelSize> size = parsePixelSize(v)) return size;
+  logLine(std::string("PLASMA_HEADLESS=\"") + v + "\" is not WIDTHxHEIGHT (" + std::to_string(kMinCanvasSide) +
+          ".." + std::to_string(kMaxCanvasSide) + "); using 1920x1080");
+  return PixelSize{1920, 1080};
 }
 
 // Waits at least `seconds` on the monotonic clock, keeping the splash painted; no busy waiting.
@@ -71,29 +64,15 @@ void pause(RealEventLoop& loop, float seconds, SplashWindow* splash) {
       if (splash) splash->repaint();
     });
     loop.runUntilUs(loop.nowUs() + static_cast<std::int64_t>(seconds * 1e6f));
-  } catch (...) {
-    // Any error inside the wait ends the wait.
+  } catch (const std::exception& e) {
+    // An error inside the wait ends the wait; the start goes on.
+    logLine(std::string("the start-up pause ended early: ") + e.what());
   }
   loop.onWake(nullptr);
 }
 
-// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
-// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
-// end the process half-way through a page.
-int signalDescriptor() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  sigaddset(&set, SIGUSR1);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+// --help and --version answer at any time, before anything else starts.
+std::optional<int> answerHelpOrVersion(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -102,60 +81,59 @@ int main(int argc, char** argv) {
     std::printf("plasma-display %s\n", PLASMA_VERSION);
     return 0;
   }
+  return std::nullopt;
+}
 
-  // A closed pipe or socket (stderr after the journal restarted, a peer that went away) is an
-  // error to report where it happens, never a reason for the display to end.
-  ::signal(SIGPIPE, SIG_IGN);
+// A second start with the same instance name only brings the running display to the front.
+int raiseRunningDisplay(SingleInstance& instance) {
+  if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
+  return 0;
+}
 
-  const char* instanceName = std::getenv("PLASMA_INSTANCE");
-  SingleInstance instance(instanceName ? instanceName : "");
-  if (instance.role() == SingleInstance::Role::Second) {
-    if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
-    return 0;
-  }
-
-  RealEventLoop loop;
-  StatusPublisher* publisher = nullptr;  // set once the display runs
-  const int sigFd = signalDescriptor();
-  if (sigFd >= 0) {
-    loop.watch(sigFd, [&] {
-      signalfd_siginfo si;
-      while (::read(sigFd, &si, sizeof si) == sizeof si) {
-        if (si.ssi_signo == SIGUSR1) {
-          if (publisher) publisher->writeScreenshot();
-          continue;
-        }
-        logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
-        loop.quit();
+// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
+// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
+// end the process half-way through a page. SIGUSR1 writes a screenshot once `publisher` is set;
+// the others stop the loop.
+void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  const int sigFd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (sigFd < 0) return;
+  loop.watch(sigFd, [&loop, &publisher, sigFd] {
+    signalfd_siginfo si;
+    while (::read(sigFd, &si, sizeof si) == sizeof si) {
+      if (si.ssi_signo == SIGUSR1) {
+        if (publisher) publisher->writeScreenshot();
+        continue;
       }
-    });
-  }
-
-  const std::optional<Size> headless = headlessSize();
-  bool video = false;
-  if (!headless) {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-      logLine(std::string("no display available (") + SDL_GetError() +
-              "); set PLASMA_HEADLESS=WIDTHxHEIGHT to run without one");
-      return 1;
+      logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
+      loop.quit();
     }
-    video = true;
-  }
+  });
+}
 
-  auto splash = video ? std::make_unique<SplashWindow>() : nullptr;
-  pause(loop, 2.0f, splash.get());
-  if (loop.quitting()) {
-    splash.reset();
-    if (video) SDL_Quit();
-    return 0;
+// Starts SDL's video for a window system. False, with the reason logged, when there is none.
+bool startVideo() {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    logLine(std::string("no display available (") + SDL_GetError() +
+            "); set PLASMA_HEADLESS=WIDTHxHEIGHT to run without one");
+    return false;
   }
+  return true;
+}
 
-  const StartArguments args = parseStartArguments(argumentTail(argc, argv));
+// The exit status for arguments the display cannot start with, after saying why; nothing when it
+// can start (a type outside 0..6 only gets a warning).
+std::optional<int> refuseArguments(const StartArguments& args, bool video) {
   if (args.outcome == StartArguments::Outcome::WrongCount) {
     logLine(kArgumentsMessage);
     if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
-    splash.reset();
     return 2;
   }
   if (args.outcome == StartArguments::Outcome::NotANumber) {
@@ -166,79 +144,157 @@ int main(int argc, char** argv) {
     logLine("display type " + decimal(args.displayType) +
             " is outside 0..6: the cycle runs, but this type's own page will never be painted");
   }
+  return std::nullopt;
+}
 
+// The display's window: an SDL window over its monitor, or a headless one of the given size.
+struct DisplayWindow {
   std::unique_ptr<Window> window;
-  SdlWindow* sdlWindow = nullptr;
-  HeadlessWindow* headlessWindow = nullptr;
+  SdlWindow* sdl = nullptr;
+  HeadlessWindow* headless = nullptr;
+};
+
+std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, Int16 screenIndex) {
+  DisplayWindow w;
   try {
-    if (video) {
-      auto w = std::make_unique<SdlWindow>("Plasma Sample", args.screenIndex);
-      sdlWindow = w.get();
-      window = std::move(w);
+    if (!headless) {
+      auto sdl = std::make_unique<SdlWindow>("Plasma Sample", screenIndex);
+      w.sdl = sdl.get();
+      w.window = std::move(sdl);
     } else {
-      auto w = std::make_unique<HeadlessWindow>(headless->width, headless->height);
-      headlessWindow = w.get();
-      window = std::move(w);
+      auto off = std::make_unique<HeadlessWindow>(headless->width, headless->height);
+      w.headless = off.get();
+      w.window = std::move(off);
     }
   } catch (const std::exception& e) {
     logLine(e.what());
-    return 1;
+    return std::nullopt;
   }
   if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
-    if (sdlWindow) sdlWindow->setFrameDir(dir);
-    if (headlessWindow) headlessWindow->setFrameDir(dir);
+    if (w.sdl) w.sdl->setFrameDir(dir);
+    if (w.headless) w.headless->setFrameDir(dir);
+  }
+  return w;
+}
+
+// The status file and the service manager, kept up to date after every page and by a timer; the
+// watchdog is pinged from the loop itself, so a loop that stops turning gets the process restarted.
+// The timers leave the loop with this object.
+class ServiceReporting {
+ public:
+  ServiceReporting(Display& display, RealEventLoop& loop, const std::string& instanceName)
+      : display_(display), loop_(loop), status_(display, instanceName, statusFolder()) {
+    display.onPagePresented = [this](PageName) { publish(); };
+    display.onTrappedError = [this](const std::string& what) { status_.notePageError(what); };
+    statusTimer_ = &loop.createTimer("status file", kStatusRefreshMs, true, [this] { publish(); });
+    status_.write();
+    lastSummary_ = status_.summary();
+    // The first page is on screen: the service manager may now count the display as started.
+    manager_.ready(lastSummary_);
+    if (manager_.watchdogPingUs() > 0) {
+      const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager_.watchdogPingUs() / 1000));
+      watchdogTimer_ = &loop.createTimer("service watchdog", pingMs, true, [this] { manager_.watchdog(); });
+      manager_.watchdog();
+    }
+  }
+  ~ServiceReporting() {
+    display_.onPagePresented = nullptr;
+    display_.onTrappedError = nullptr;
+    if (watchdogTimer_) loop_.removeTimer(*watchdogTimer_);
+    loop_.removeTimer(*statusTimer_);
+  }
+  ServiceReporting(const ServiceReporting&) = delete;
+  ServiceReporting& operator=(const ServiceReporting&) = delete;
+
+  StatusPublisher& status() { return status_; }
+  void stopping() { manager_.stopping(); }
+
+ private:
+  void publish() {
+    status_.write();
+    std::string summary = status_.summary();
+    if (summary != lastSummary_) manager_.status(summary);
+    lastSummary_ = std::move(summary);
   }
 
-  std::unique_ptr<HttpClient> http = makeCurlHttpClient();
-  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
-  Display display(*window, loop, *http, *images, FetchMode::WorkerThread);
-  display.screenIndex = args.screenIndex;
-  display.serverBaseUrl = args.serverBaseUrl;
-  display.loadStep();
-  display.setDisplayType(args.displayType);
-  splash.reset();
+  Display& display_;
+  RealEventLoop& loop_;
+  StatusPublisher status_;
+  ServiceNotifier manager_;
+  std::string lastSummary_;
+  Timer* statusTimer_ = nullptr;
+  Timer* watchdogTimer_ = nullptr;
+};
 
-  StatusPublisher status(display, instanceName ? instanceName : "", statusFolder());
-  publisher = &status;
-  ServiceNotifier manager;
-  std::string lastSummary;
-  const auto publish = [&] {
-    status.write();
-    std::string summary = status.summary();
-    if (summary != lastSummary) manager.status(summary);
-    lastSummary = std::move(summary);
-  };
-  display.onPagePresented = [&](PageName) { publish(); };
-  display.onTrappedError = [&](const std::string& what) { status.notePageError(what); };
-  loop.createTimer("status file", kStatusRefreshMs, true, publish);
-  status.write();
-  lastSummary = status.summary();
-  // The first page is on screen: the service manager may now count the display as started.
-  manager.ready(lastSummary);
-  if (manager.watchdogPingUs() > 0) {
-    // Pinged from the loop itself, so a loop that stops turning gets the process restarted.
-    const int pingMs = static_cast<int>(std::max<std::int64_t>(1, manager.watchdogPingUs() / 1000));
-    loop.createTimer("service watchdog", pingMs, true, [&] { manager.watchdog(); });
-    manager.watchdog();
-  }
-
+// The loop wakes for a raise request of a second start and for the window system's events.
+void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w) {
   if (instance.listenFd() >= 0) {
-    loop.watch(instance.listenFd(), [&] { instance.acceptRequests([&] { window->raise(); }); });
+    Window* window = w.window.get();
+    loop.watch(instance.listenFd(), [&instance, window] { instance.acceptRequests([window] { window->raise(); }); });
   }
-  if (sdlWindow) {
-    const int fd = sdlWindow->connectionFd();
+  if (SdlWindow* sdl = w.sdl) {
+    const int fd = sdl->connectionFd();
     if (fd >= 0) {
       loop.watch(fd, [] {});
     } else {
       // Window systems without a descriptor to wait on are checked a few times a second.
       loop.setMaxSleepMs(100);
     }
-    loop.onWake([&] {
-      if (!sdlWindow->pumpEvents()) loop.quit();
+    loop.onWake([&loop, sdl] {
+      if (!sdl->pumpEvents()) loop.quit();
     });
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (const std::optional<int> answered = answerHelpOrVersion(argc, argv)) return *answered;
+
+  // A closed pipe or socket (stderr after the journal restarted, a peer that went away) is an
+  // error to report where it happens, never a reason for the display to end.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  const char* instanceVariable = std::getenv("PLASMA_INSTANCE");
+  const std::string instanceName = instanceVariable ? instanceVariable : "";
+  SingleInstance instance(instanceName);
+  if (instance.role() == SingleInstance::Role::Second) return raiseRunningDisplay(instance);
+
+  RealEventLoop loop;
+  StatusPublisher* publisher = nullptr;  // set once the display runs
+  watchSignals(loop, publisher);
+
+  const std::optional<PixelSize> headless = headlessSize();
+  const bool video = !headless;
+  if (video && !startVideo()) return 1;
+
+  auto splash = video ? std::make_unique<SplashWindow>() : nullptr;
+  pause(loop, 2.0f, splash.get());
+  if (loop.quitting()) {
+    splash.reset();
+    if (video) SDL_Quit();
+    return 0;
+  }
+
+  const StartArguments args = parseStartArguments(argumentTail(argc, argv));
+  if (const std::optional<int> refused = refuseArguments(args, video)) return *refused;
+
+  std::optional<DisplayWindow> window = openWindow(headless, args.screenIndex);
+  if (!window) return 1;
+  std::unique_ptr<HttpClient> http = makeCurlHttpClient();
+  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
+  Display display(*window->window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
+  display.screenIndex = args.screenIndex;
+  display.serverBaseUrl = args.serverBaseUrl;
+  display.loadStep();
+  display.setDisplayType(args.displayType);
+  splash.reset();
+
+  ServiceReporting reporting(display, loop, instanceName);
+  publisher = &reporting.status();
+  watchWindowEvents(loop, instance, *window);
   loop.run();
-  manager.stopping();
+  reporting.stopping();
   publisher = nullptr;
   if (video) SDL_Quit();
   return 0;

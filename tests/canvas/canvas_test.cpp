@@ -14,6 +14,18 @@ namespace {
 
 using test::pixel;
 
+TEST(CanvasText, MalformedUtf8IsDrawnWithReplacementsRatherThanRefusedByCairo) {
+  // Cairo refuses a whole string with any sequence that is not valid UTF-8 and leaves its context
+  // in an error state; the canvas shows U+FFFD for each bad byte instead.
+  CairoSurface s(400, 60);
+  s.setFontSize(12);
+  for (const char* text : {"A\xC0\x80" "B", "A\xED\xA0\x80" "B", "A\xF4\x90\x80\x80" "B", "A\xE0\x80\x80" "B"}) {
+    SCOPED_TRACE(text);
+    EXPECT_NO_THROW(s.moveTo(0, 0); s.print(text));
+    EXPECT_GT(s.textWidth(text), s.textWidth("AB"));
+  }
+}
+
 TEST(Wipe, StripPositionsRoundHalvesToEven) {
   EXPECT_EQ(wipePositions(1080, 4), (std::vector<int>{-810, -540, -270}));
   EXPECT_EQ(wipePositions(1000, 3), (std::vector<int>{-667, -333}));

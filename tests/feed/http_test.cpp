@@ -191,7 +191,7 @@ struct LiveDisplay {
       : window(1360, 770),
         client(makeCurlHttpClient(options)),
         images(makePictureFileLoader()),
-        display(window, loop, *client, *images, FetchMode::WorkerThread) {
+        display(window, loop, *client, *images, FetchMode::WorkerThread, screenCycle()) {
     display.loadStep();
     display.timerDisplay.setEnabled(false);
     display.timerDatabase.setEnabled(false);

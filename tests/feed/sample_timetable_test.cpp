@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "feed/sample_timetable.h"
 #include "feed/timetable.h"
 #include "test_support/rig.h"

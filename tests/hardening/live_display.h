@@ -10,7 +10,7 @@
 #include <string>
 
 #include "display/display.h"
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
@@ -41,7 +41,7 @@ class LiveDisplay {
       : window(width, height),
         http(makeCurlHttpClient(options)),
         images(makePictureFileLoader()),
-        d(std::make_unique<Display>(window, loop, *http, *images, FetchMode::WorkerThread)) {
+        d(std::make_unique<Display>(window, loop, *http, *images, FetchMode::WorkerThread, screenCycle())) {
     d->loadStep();
     d->displayType = 3;  // a next-train page with a scrolling stops list
     d->layoutVariant = 1;

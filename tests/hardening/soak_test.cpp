@@ -121,7 +121,7 @@ TEST_P(Soak, TheCycleNeverStallsAndMemoryStaysFlat) {
   HeadlessWindow window(340, 200);
   RandomServer server(loop, type, 1000u + static_cast<std::uint32_t>(type));
   const auto images = makePictureFileLoader();
-  Display d(window, loop, server, *images, FetchMode::Inline);
+  Display d(window, loop, server, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "http://timetable.test";
   long presented = 0;
   std::int64_t lastPresentedUs = 0;

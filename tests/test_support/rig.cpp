@@ -17,7 +17,7 @@ Rig::Rig(int width, int height) : Rig(width, height, makePictureFileLoader(), Fe
 Rig::Rig(int width, int height, std::unique_ptr<ImageLoader> loader, FetchMode mode)
     : window(width, height),
       images(std::move(loader)),
-      display(std::make_unique<Display>(window, loop, http, *images, mode)) {
+      display(std::make_unique<Display>(window, loop, http, *images, mode, screenCycle())) {
   display->onPagePresented = [this](PageName p) { pages.push_back(pageNameText(p)); };
   display->serverBaseUrl = "http://timetable.test";
   display->loadStep();

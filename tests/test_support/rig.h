@@ -8,7 +8,7 @@
 
 #include "canvas/recording_surface.h"
 #include "display/display.h"
-#include "display/procedures.h"
+#include "cycle/cycle.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/http_client.h"

@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
+#include "canvas/geometry.h"
+#include "cycle/cycle.h"
 #include "display/display.h"
-#include "display/procedures.h"
 #include "platform/event_loop.h"
 #include "platform/headless_window.h"
 #include "platform/image_loader.h"
@@ -40,12 +42,6 @@ bool readDocument(const std::string& path, std::string& out) {
   return true;
 }
 
-bool parseSize(const std::string& text, int& w, int& h) {
-  char x = 0, extra = 0;
-  return std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &extra) == 3 && (x == 'x' || x == 'X') &&
-         w >= 16 && h >= 16 && w <= 16384 && h <= 16384;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,11 +66,13 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("plasma-render ") + PLASMA_VERSION);
   CLI11_PARSE(app, argc, argv);
 
-  int width = 0, height = 0;
-  if (!parseSize(sizeText, width, height)) {
-    std::fprintf(stderr, "plasma-render: --size \"%s\" is not WIDTHxHEIGHT (16..16384)\n", sizeText.c_str());
+  const std::optional<PixelSize> size = parsePixelSize(sizeText);
+  if (!size) {
+    std::fprintf(stderr, "plasma-render: --size \"%s\" is not WIDTHxHEIGHT (%d..%d)\n", sizeText.c_str(),
+                 kMinCanvasSide, kMaxCanvasSide);
     return 2;
   }
+  const int width = size->width, height = size->height;
   if (type < -32768 || type > 32767) {
     std::fprintf(stderr, "plasma-render: --type %d is outside the 16-bit range\n", type);
     return 2;
@@ -93,7 +91,7 @@ int main(int argc, char** argv) {
   HeadlessWindow window(width, height);
   DocumentHttpClient http(document);
   auto images = makePictureFileLoader();
-  Display d(window, loop, http, *images, FetchMode::Inline);
+  Display d(window, loop, http, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "file-document";
   d.loadStep();
 

@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "display/display.h"
-#include "display/procedures.h"
 #include "support/log.h"
 
 namespace plasma {
@@ -85,18 +84,6 @@ void noteGoodLoad(Display& d, const std::string& url) {
   f.lastGoodWallSeconds = static_cast<std::int64_t>(std::time(nullptr));
 }
 
-// The page on screen is painted again with the new data: no wipe, and its timing goes on.
-void redrawWithNewData(Display& d) {
-  d.wipeEnabled = 0;
-  if (d.screenPhase == 0) {
-    // Next-train pages of types 1 to 5 refresh themselves with the stops timer.
-    if ((d.displayType == 0 || d.displayType == 6) && d.tickCount != 0) showNextScreen(d, false);
-  }
-  if (d.screenPhase == 1) drawDepartureBoard(d, false);
-  if (d.screenPhase == 2) drawMessageScreen(d, false);
-  d.wipeEnabled = 1;
-}
-
 }  // namespace
 
 void Display::loadTimetable() {
@@ -141,7 +128,7 @@ void Display::applyTimetableResponse(const std::string& url, const HttpResponse&
   applyParsedTimetable(*this, std::move(parsed));
   // The next picture is decoded ahead from the new list.
   wantPictures();
-  trapped("loadTimetable", [this] { redrawWithNewData(*this); });
+  trapped("loadTimetable", [this] { procedures.redrawWithNewData(*this); });
 }
 
 }  // namespace plasma
