@@ -203,37 +203,33 @@ void CairoSurface::line(double x1, double y1, double x2, double y2) {
 }
 
 namespace {
-struct PixelRect {
-  double x, y, w, h;
-};
 // The pixels a box covers: from the pixel of one corner to the pixel of the other, both included.
-PixelRect coveredPixels(double x1, double y1, double x2, double y2) {
-  const double l = std::floor(std::min(x1, x2));
-  const double r = std::floor(std::max(x1, x2));
-  const double t = std::floor(std::min(y1, y2));
-  const double b = std::floor(std::max(y1, y2));
-  return {l, t, r - l + 1, b - t + 1};
+Rect coveredPixels(double x1, double y1, double x2, double y2) {
+  return {.left = std::floor(std::min(x1, x2)),
+          .top = std::floor(std::min(y1, y2)),
+          .right = std::floor(std::max(x1, x2)) + 1,
+          .bottom = std::floor(std::max(y1, y2)) + 1};
 }
 }  // namespace
 
 void CairoSurface::box(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
   paintPendingErase();
-  const PixelRect p = coveredPixels(x1, y1, x2, y2);
+  const Rect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   if (fillStyle_ == FillStyle::Solid) {
     setSource(fill_);
-    cairo_rectangle(cr_, p.x, p.y, p.w, p.h);
+    cairo_rectangle(cr_, p.left, p.top, p.width(), p.height());
     cairo_fill(cr_);
   }
   // The outline lies inside the covered pixels, kLineWidth thick.
   setSource(fore_);
-  const double lw = std::min({kLineWidth, p.w, p.h});
-  cairo_rectangle(cr_, p.x, p.y, p.w, lw);
-  cairo_rectangle(cr_, p.x, p.y + p.h - lw, p.w, lw);
-  cairo_rectangle(cr_, p.x, p.y, lw, p.h);
-  cairo_rectangle(cr_, p.x + p.w - lw, p.y, lw, p.h);
+  const double lw = std::min({kLineWidth, p.width(), p.height()});
+  cairo_rectangle(cr_, p.left, p.top, p.width(), lw);
+  cairo_rectangle(cr_, p.left, p.bottom - lw, p.width(), lw);
+  cairo_rectangle(cr_, p.left, p.top, lw, p.height());
+  cairo_rectangle(cr_, p.right - lw, p.top, lw, p.height());
   cairo_fill(cr_);
   cairo_restore(cr_);
   checkContext();
@@ -242,11 +238,11 @@ void CairoSurface::box(double x1, double y1, double x2, double y2) {
 void CairoSurface::filledBox(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
   paintPendingErase();
-  const PixelRect p = coveredPixels(x1, y1, x2, y2);
+  const Rect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   setSource(fore_);
-  cairo_rectangle(cr_, p.x, p.y, p.w, p.h);
+  cairo_rectangle(cr_, p.left, p.top, p.width(), p.height());
   cairo_fill(cr_);
   cairo_restore(cr_);
   checkContext();

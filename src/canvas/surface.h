@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "canvas/colour.h"
+#include "canvas/geometry.h"
 
 namespace plasma {
 
@@ -91,6 +92,60 @@ class Surface {
 
   // The pixels, for copies, raster checks and PNG output.
   virtual cairo_surface_t* image() const = 0;
+};
+
+// What a DrawingStateGuard puts back; parts combine with |.
+enum class DrawingState : unsigned {
+  ForeColour = 1u << 0,
+  FillColour = 1u << 1,
+  FillStyle = 1u << 2,
+  FontSize = 1u << 3,
+  Italic = 1u << 4,
+  Underline = 1u << 5,
+  All = (1u << 6) - 1,
+};
+constexpr DrawingState operator|(DrawingState a, DrawingState b) {
+  return static_cast<DrawingState>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+
+// Saves the drawing state of a surface (colours, fill, font size, italic, underline; by default
+// all of it) and puts the saved parts back when the scope ends, also when a drawing step throws: a
+// step that draws in its own colours cannot leave them to the next step. The back colour is not
+// part of it, since setting it erases the surface.
+class DrawingStateGuard {
+ public:
+  explicit DrawingStateGuard(Surface& surface, DrawingState parts = DrawingState::All)
+      : surface_(surface),
+        parts_(parts),
+        fore_(surface.foreColour()),
+        fill_(surface.fillColour()),
+        fillStyle_(surface.fillStyle()),
+        fontSize_(surface.fontSize()),
+        italic_(surface.italic()),
+        underline_(surface.underline()) {}
+  ~DrawingStateGuard() {
+    if (has(DrawingState::ForeColour)) surface_.setForeColour(fore_);
+    if (has(DrawingState::FillColour)) surface_.setFillColour(fill_);
+    if (has(DrawingState::FillStyle)) surface_.setFillStyle(fillStyle_);
+    if (has(DrawingState::FontSize)) surface_.setFontSize(fontSize_);
+    if (has(DrawingState::Italic)) surface_.setItalic(italic_);
+    if (has(DrawingState::Underline)) surface_.setUnderline(underline_);
+  }
+  DrawingStateGuard(const DrawingStateGuard&) = delete;
+  DrawingStateGuard& operator=(const DrawingStateGuard&) = delete;
+
+ private:
+  bool has(DrawingState part) const {
+    return (static_cast<unsigned>(parts_) & static_cast<unsigned>(part)) != 0;
+  }
+  Surface& surface_;
+  DrawingState parts_;
+  Colour fore_;
+  Colour fill_;
+  FillStyle fillStyle_;
+  double fontSize_;
+  bool italic_;
+  bool underline_;
 };
 
 // The fixed width, in pixels, of every line, box outline and circle outline on the canvas. Two

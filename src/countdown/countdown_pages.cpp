@@ -25,14 +25,42 @@ struct CountdownLayout {
 // Variants 1 and 2 keep the band at the bottom, 3 and 4 at the top; 2 and 4 move the logo and
 // heading right.
 constexpr std::array<CountdownLayout, 4> kLayouts{{
-    {10, 10, Band::Bottom, 40, 10, 134, 66},
-    {53, 10, Band::Bottom, 81, 10, 134, 66},
-    {10, 40, Band::Top, 40, 40, 19, 96},
-    {53, 40, Band::Top, 81, 40, 19, 96},
+    {.logoX = 10, .logoY = 10, .band = Band::Bottom, .headingX = 40, .headingY = 10,
+     .destinationLine = 134, .countdownLine = 66},
+    {.logoX = 53, .logoY = 10, .band = Band::Bottom, .headingX = 81, .headingY = 10,
+     .destinationLine = 134, .countdownLine = 66},
+    {.logoX = 10, .logoY = 40, .band = Band::Top, .headingX = 40, .headingY = 40,
+     .destinationLine = 19, .countdownLine = 96},
+    {.logoX = 53, .logoY = 40, .band = Band::Top, .headingX = 81, .headingY = 40,
+     .destinationLine = 19, .countdownLine = 96},
 }};
 
-constexpr double kBottomBandTop = 119;  // grid steps; the band runs to the canvas bottom
-constexpr double kTopBandBottom = 35;   // grid steps; the band starts at the canvas top
+// What every variant shares: sizes in points, positions in grid steps unless marked.
+struct CountdownDesign {
+  double bottomBandTop;    // the bottom band runs from here to the canvas bottom
+  double topBandBottom;    // the top band runs from the canvas top to here
+  double headingFont;
+  double destinationFont;
+  double destinationLift;  // pixels the destination stands above its centred place
+  double countFont;
+  double minutesFont;
+  double minutesGap;       // between the count's right end and "Minutes"
+  // The strip that cuts the count's lower part off: left and right from the canvas edge, top and
+  // bottom below the countdown line.
+  Rect cut;
+};
+
+constexpr CountdownDesign kDesign{
+    .bottomBandTop = 119,
+    .topBandBottom = 35,
+    .headingFont = 48,
+    .destinationFont = 90,
+    .destinationLift = 1,
+    .countFont = 300,
+    .minutesFont = 80,
+    .minutesGap = 10,
+    .cut = {.left = 5, .top = 37, .right = 200, .bottom = 39},
+};
 
 const CountdownLayout& layoutFor(Int16 variant) { return forLayoutVariant(kLayouts, variant); }
 
@@ -46,10 +74,10 @@ struct SchemeColours {
 // The countdown pages pair the blue band with the green logo; the stops strip maps the schemes
 // the other way round, and both pairings are wanted.
 constexpr std::array<SchemeColours, 4> kSchemes{{
-    {colours::kAccentBlue, Logo::Green},
-    {colours::kAccentBlue, Logo::Green},
-    {colours::kAccentGreen, Logo::Navy},
-    {colours::kAccentGreen, Logo::Navy},
+    {.band = colours::kAccentBlue, .logo = Logo::Green},
+    {.band = colours::kAccentBlue, .logo = Logo::Green},
+    {.band = colours::kAccentGreen, .logo = Logo::Navy},
+    {.band = colours::kAccentGreen, .logo = Logo::Navy},
 }};
 
 // The colours of a known scheme, or null for any other value (no logo, band in the text colour).
@@ -73,23 +101,24 @@ int wholePixel(double pixels) { return static_cast<int>(roundHalfEven(pixels)); 
 // Logo, band and frame. Leaves the fill style transparent and the fore colour as it found it.
 void drawFrame(Display& d, const CountdownLayout& l, Grid g) {
   Surface& c = d.canvas();
-  c.setFillStyle(FillStyle::Solid);
-  const Colour text = c.foreColour();
-  if (const SchemeColours* s = schemeColours(d)) {
-    c.setFillColour(s->band);
-    c.setForeColour(s->band);
-    const Surface& logo = s->logo == Logo::Green ? d.pbLogoGreen() : d.pbLogoNavy();
-    c.copyFrom(logo, 0, 0, logo.pixelWidth(), logo.pixelHeight(), wholePixel(l.logoX * g.unitX),
-               wholePixel(l.logoY * g.unitY));
-  }
-  const double width = c.pixelWidth();
-  if (l.band == Band::Bottom) {
-    c.filledBox(0, at(kBottomBandTop * g.unitY), width, c.pixelHeight());
-  } else {
-    c.filledBox(0, 0, width, at(kTopBandBottom * g.unitY));
+  {
+    const DrawingStateGuard text(c, DrawingState::ForeColour | DrawingState::FillStyle);
+    c.setFillStyle(FillStyle::Solid);
+    if (const SchemeColours* s = schemeColours(d)) {
+      c.setFillColour(s->band);
+      c.setForeColour(s->band);
+      const Surface& logo = s->logo == Logo::Green ? d.pbLogoGreen() : d.pbLogoNavy();
+      c.copyFrom(logo, 0, 0, logo.pixelWidth(), logo.pixelHeight(), wholePixel(l.logoX * g.unitX),
+                 wholePixel(l.logoY * g.unitY));
+    }
+    const double width = c.pixelWidth();
+    if (l.band == Band::Bottom) {
+      c.filledBox(0, at(kDesign.bottomBandTop * g.unitY), width, c.pixelHeight());
+    } else {
+      c.filledBox(0, 0, width, at(kDesign.topBandBottom * g.unitY));
+    }
   }
   c.setFillStyle(FillStyle::Transparent);
-  c.setForeColour(text);
   c.box(at(kPageFrame.left * g.unitX), at(kPageFrame.top * g.unitY), at(kPageFrame.right * g.unitX),
         at(kPageFrame.bottom * g.unitY));
 }
@@ -98,18 +127,18 @@ void drawFrame(Display& d, const CountdownLayout& l, Grid g) {
 void drawHeadingAndDestination(Display& d, const CountdownLayout& l, Grid g,
                                const std::string& destination) {
   Surface& c = d.canvas();
-  c.setFontSize(48);
+  c.setFontSize(kDesign.headingFont);
   // Measured without the dots; only the height is used, so they could not shift it anyway.
   const Int16 headingHeight = round16(c.textHeight("Next Train Departs"));
   const double logoMiddle = d.pbLogoGreen().pixelHeight() / 2.0;
   c.moveTo(at(l.headingX * g.unitX), at(logoMiddle + l.headingY * g.unitY - headingHeight / 2.0));
   c.print("Next Train Departs...");
 
-  c.setFontSize(90);
+  c.setFontSize(kDesign.destinationFont);
   const Int16 height = round16(c.textHeight(destination));
   const Int16 width = round16(c.textWidth(destination));
-  c.moveTo(at(c.pixelWidth() / 2.0 - width / 2.0),
-           at(floorCoordinate(l.destinationLine * g.unitY - height / 2.0) - 1));
+  const double centredTop = floorCoordinate(l.destinationLine * g.unitY - height / 2.0);
+  c.moveTo(at(c.pixelWidth() / 2.0 - width / 2.0), at(centredTop - kDesign.destinationLift));
   c.print(destination);
 }
 
@@ -119,26 +148,29 @@ void drawCountdown(Display& d, const CountdownLayout& l, Grid g, Int16 minutesLe
   Surface& c = d.canvas();
   const std::string count = decimal(minutesLeft);
   const double third = c.pixelWidth() / 3.0;
-  c.setFontSize(300);
-  c.setUnderline(true);
-  const Int16 height = round16(c.textHeight(count));
-  const Int16 width = round16(c.textWidth(count));
-  c.moveTo(at(third - width / 2.0), at(l.countdownLine * g.unitY - height / 2.0));
-  c.print(count);
+  c.setFontSize(kDesign.countFont);
+  Int16 width = 0;
+  {
+    const DrawingStateGuard plain(c, DrawingState::Underline);
+    c.setUnderline(true);
+    const Int16 height = round16(c.textHeight(count));
+    width = round16(c.textWidth(count));
+    c.moveTo(at(third - width / 2.0), at(l.countdownLine * g.unitY - height / 2.0));
+    c.print(count);
+  }
 
-  c.setUnderline(false);
-  c.setFontSize(80);
-  c.moveTo(at(third + width / 2.0 + 10 * g.unitX), at(l.countdownLine * g.unitY));
+  c.setFontSize(kDesign.minutesFont);
+  c.moveTo(at(third + width / 2.0 + kDesign.minutesGap * g.unitX), at(l.countdownLine * g.unitY));
   c.print("Minutes");
 
-  const Colour text = c.foreColour();
+  // The fill colour is left as the background.
+  const DrawingStateGuard text(c, DrawingState::ForeColour | DrawingState::FillStyle);
   c.setFillColour(c.backColour());
   c.setForeColour(c.backColour());
   c.setFillStyle(FillStyle::Solid);
-  c.filledBox(at(5 * g.unitX), at((l.countdownLine + 37) * g.unitY), at(200 * g.unitX),
-              at((l.countdownLine + 39) * g.unitY));
-  c.setFillStyle(FillStyle::Transparent);
-  c.setForeColour(text);
+  const Rect& cut = kDesign.cut;
+  c.filledBox(at(cut.left * g.unitX), at((l.countdownLine + cut.top) * g.unitY),
+              at(cut.right * g.unitX), at((l.countdownLine + cut.bottom) * g.unitY));
 }
 
 // Paints and presents the page for one train. Returns false, without presenting, when fewer than

@@ -2,16 +2,59 @@
 // and underlined and its text word-wrapped in the largest size that fits.
 #include "cycle/message_page.h"
 
+#include <array>
+
 namespace plasma {
+namespace {
+
+// A rule under the text: a line from one point to another.
+struct Rule {
+  Point from;
+  Point to;
+};
+
+// The message page in grid steps; font sizes in points.
+struct MessageLayout {
+  double titleFont;
+  Point title;              // top-left of the underlined heading
+  std::array<Rule, 2> rules;
+  double fitWidth;          // the box the text set as one line must cover less than
+  double fitHeight;
+  int largestFont;          // sizes tried from the largest down, a step at a time
+  int smallestFont;
+  int fontStep;
+  double textLeft;
+  double firstLineRow;      // top of the first text line
+  double wrapWidth;
+  double lineSpacing;       // line pitch as a share of the text's height
+};
+
+constexpr MessageLayout kMessage{
+    .titleFont = 56,
+    .title = {15, 12},
+    .rules = {{{.from = {30, 137}, .to = {203, 137}}, {.from = {147, 139}, .to = {245, 139}}}},
+    .fitWidth = 200,
+    .fitHeight = 80,
+    .largestFont = 60,
+    .smallestFont = 10,
+    .fontStep = 5,
+    .textLeft = 15,
+    .firstLineRow = 40,
+    .wrapWidth = 242,
+    .lineSpacing = 1.1,
+};
+
+}  // namespace
 
 MessageTextArea messageTextArea(Grid g) {
-  return {round32(g.unitX * 200 * 80 * g.unitY), round16(g.unitY * 40), toSingle(242 * g.unitX)};
+  return {round32(g.unitX * kMessage.fitWidth * kMessage.fitHeight * g.unitY),
+          round16(g.unitY * kMessage.firstLineRow), toSingle(kMessage.wrapWidth * g.unitX)};
 }
 
 int fitMessageFontSize(Surface& s, const std::string& text, std::int32_t targetArea) {
-  // The whole text set as one line is compared with a 200 x 80 grid box; the wrapped lines are
-  // not checked against the rules below them.
-  for (int size = 60; size >= 10; size -= 5) {
+  // The whole text set as one line is compared with the fit box; the wrapped lines are not
+  // checked against the rules below them.
+  for (int size = kMessage.largestFont; size >= kMessage.smallestFont; size -= kMessage.fontStep) {
     s.setFontSize(size);
     if (round32(s.textHeight(text) * s.textWidth(text)) < targetArea) return size;
   }
@@ -42,16 +85,18 @@ namespace {
 void drawMessage(Display& d, const std::string& title, const std::string& text) {
   Surface& c = d.canvas();
   const Grid g = pageGrid(c);
-  c.setFontSize(56);
-  c.setUnderline(true);
-  c.moveTo(15 * g.unitX, 12 * g.unitY);
-  c.setForeColour(colours::kWhite);
-  c.print(title);
-  c.setForeColour(colours::kWhite);
-  c.setUnderline(false);
+  c.setFontSize(kMessage.titleFont);
+  {
+    const DrawingStateGuard plain(c, DrawingState::Underline);
+    c.setUnderline(true);
+    c.moveTo(kMessage.title.x * g.unitX, kMessage.title.y * g.unitY);
+    c.setForeColour(colours::kWhite);
+    c.print(title);
+  }
 
-  c.line(30 * g.unitX, 137 * g.unitY, 203 * g.unitX, 137 * g.unitY);
-  c.line(147 * g.unitX, 139 * g.unitY, 245 * g.unitX, 139 * g.unitY);
+  for (const Rule& r : kMessage.rules) {
+    c.line(r.from.x * g.unitX, r.from.y * g.unitY, r.to.x * g.unitX, r.to.y * g.unitY);
+  }
 
   const MessageTextArea area = messageTextArea(g);
   if (fitMessageFontSize(c, text, area.targetArea) == 0) return;  // heading and rules only
@@ -59,9 +104,9 @@ void drawMessage(Display& d, const std::string& title, const std::string& text) 
   Int16 y = area.firstLineY;
   bool first = true;
   for (const std::string& line : wrapMessageText(c, text, area.wrapWidth)) {
-    if (!first) y = round16(lineHeight * 1.1 + y);
+    if (!first) y = round16(lineHeight * kMessage.lineSpacing + y);
     first = false;
-    c.moveTo(15 * g.unitX, y);
+    c.moveTo(kMessage.textLeft * g.unitX, y);
     c.print(line);
   }
 }

@@ -70,11 +70,17 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
   pictures_->onDecoded([this](const std::string& path) { pictureDecoded(path); });
 }
 
-// The timers call into this Display: they leave the loop with it, so none can fire on a dead one.
+// The timers and the animation call into this Display: they leave the loop with it, so none can
+// run on a dead one.
 Display::~Display() {
+  loop.stopAnimation(animation_);
   loop.removeTimer(timerStops);
   loop.removeTimer(timerDisplay);
   loop.removeTimer(timerDatabase);
+}
+
+void Display::startAnimation(std::function<bool()> step) {
+  animation_ = loop.startAnimation(std::move(step));
 }
 
 void Display::loadStep() {

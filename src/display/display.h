@@ -126,6 +126,10 @@ class Display {
   // Starts (or restarts) the display with a type: first load, refresh, first page.
   void setDisplayType(Int16 id);
 
+  // Starts a frame animation on the loop (the stops scroller) that leaves the loop with this
+  // Display, as the timers do; a new one replaces a running one.
+  void startAnimation(std::function<bool()> step);
+
   // ---- canvas operations ----
   void clearCanvas();
   void setBoardColours();
@@ -182,6 +186,7 @@ class Display {
   void showPicture(const std::string& path, const PictureOutcome& outcome);
   void pictureDecoded(const std::string& path);
   PageName currentPage_ = PageName::Black;
+  EventLoop::AnimationId animation_ = 0;
 };
 
 // Puts a whole, valid document into the display state and the store (the slideshow's place kept).

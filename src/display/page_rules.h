@@ -18,12 +18,8 @@ struct Grid {
 };
 Grid pageGrid(const Surface& canvas);
 
-// A rectangle in grid steps.
-struct GridBox {
-  double left, top, right, bottom;
-};
-// The frame of the train pages, 3 steps inside every edge.
-inline constexpr GridBox kPageFrame{3, 3, 269, 151};
+// The frame of the train pages, in grid steps: 3 steps inside every edge.
+inline constexpr Rect kPageFrame{.left = 3, .top = 3, .right = 269, .bottom = 151};
 
 // The minute of day a list without a train stands for, so that it never wins a comparison.
 inline constexpr Int16 kNoTrain = 9999;

@@ -56,10 +56,14 @@ Grid paintBoardFrame(Display& d, const BoardLayout& layout, int bands, Notice no
 
   const Colour band = bandColour(d.boardOption);
   c.setFillColour(band);
-  c.setForeColour(band);
   c.setFillStyle(FillStyle::Solid);
-  for (int r = 0; r < bands; ++r) paintBand(c, g, rows.heading, layout.discRadius, layout.slots[r]);
-  c.setForeColour(colours::kWhite);
+  {
+    const DrawingStateGuard text(c, DrawingState::ForeColour);
+    c.setForeColour(band);
+    for (int r = 0; r < bands; ++r) {
+      paintBand(c, g, rows.heading, layout.discRadius, layout.slots[r]);
+    }
+  }
 
   // The notices paint their own band in the fill colour still in force: the band colour.
   if (notice == Notice::LastTrain) drawLastTrain(d, g.unitX, g.unitY);
@@ -105,13 +109,28 @@ constexpr int kMaxRows = 3;
 
 // Each band is 27 steps high, the slots 32 steps apart, each band 11 steps longer than the one above.
 constexpr std::array<boards::RowSlot, kMaxRows> kSlots{{
-    {11, 38, 222, 24.5, 24.5, 24.5},
-    {43, 70, 233, 56.5, 56.5, 56.5},
-    {75, 102, 244, 88.5, 88.5, 88.5},
+    {.bandTop = 11, .bandBottom = 38, .rightEnd = 222,
+     .centre = 24.5, .numberCentre = 24.5, .minutesReference = 24.5},
+    {.bandTop = 43, .bandBottom = 70, .rightEnd = 233,
+     .centre = 56.5, .numberCentre = 56.5, .minutesReference = 56.5},
+    {.bandTop = 75, .bandBottom = 102, .rightEnd = 244,
+     .centre = 88.5, .numberCentre = 88.5, .minutesReference = 88.5},
 }};
 constexpr std::array<boards::Heading, 3> kHeadings{{
-    {"Destination", 16}, {"Departing", 144}, {"Platform", 200}}};
-constexpr boards::BoardLayout kBoard{26, kHeadings, 13.5, kSlots, 42, 16, 144, 208};
+    {.text = "Destination", .x = 16},
+    {.text = "Departing", .x = 144},
+    {.text = "Platform", .x = 200},
+}};
+constexpr boards::BoardLayout kBoard{
+    .headingFont = 26,
+    .headings = kHeadings,
+    .discRadius = 13.5,
+    .slots = kSlots,
+    .rowFont = 42,
+    .destinationX = 16,
+    .minutesX = 144,
+    .platformX = 208,
+};
 
 bool showsMainList(Int16 displayType) { return displayType >= 1 && displayType <= 3; }
 

@@ -17,7 +17,12 @@ struct TitleRows {
   double title;
   double heading;
 };
-inline constexpr std::array<TitleRows, 4> kTitleRows{{{10, 38}, {10, 38}, {120, 10}, {120, 10}}};
+inline constexpr std::array<TitleRows, 4> kTitleRows{{
+    {.title = 10, .heading = 38},
+    {.title = 10, .heading = 38},
+    {.title = 120, .heading = 10},
+    {.title = 120, .heading = 10},
+}};
 
 inline TitleRows titleRows(Int16 layoutVariant) { return forLayoutVariant(kTitleRows, layoutVariant); }
 

@@ -12,30 +12,57 @@
 
 namespace plasma {
 
-struct GridPoint {
-  double x;
-  double y;
-};
-
 // Where every block of a next-train page stands on one layout variant, in grid steps. Variants 1
 // and 2 carry the title at the top, 3 and 4 at the bottom; 2 and 4 mirror the columns of 1 and 3.
 struct NextTrainLayout {
   std::string_view titleText;  // variant 1 puts the destination on the next line, so no colon
-  GridPoint title;             // top-left of the text
-  GridPoint destination;
-  GridPoint platformLine;
-  GridPoint stopsHeading;
-  GridPoint departingNow;   // centre line, and the line between "Now" and "Departing"
-  GridPoint minutesNumber;  // centre of the number
-  double minutesLabelRow;   // top of "Minutes", whose right end meets the number's
-  GridPoint stopsArea;      // top-left of the list area
+  Point title;                 // top-left of the text
+  Point destination;
+  Point platformLine;
+  Point stopsHeading;
+  Point departingNow;          // centre line, and the line between "Now" and "Departing"
+  Point minutesNumber;         // centre of the number
+  double minutesLabelRow;      // top of "Minutes", whose right end meets the number's
+  Point stopsArea;             // top-left of the list area
 };
 
 inline constexpr std::array<NextTrainLayout, 4> kNextTrainLayouts{{
-    {"Next Train", {10, 10}, {10, 23}, {10, 48}, {149, 48}, {66, 94}, {66, 93}, 132, {149, 62}},
-    {"Next Train:", {10, 18}, {65, 13}, {149, 48}, {10, 48}, {204, 94}, {204, 93}, 132, {10, 62}},
-    {"Next Train:", {10, 123}, {65, 118}, {10, 10}, {149, 10}, {66, 56}, {66, 55}, 94, {149, 24}},
-    {"Next Train:", {10, 123}, {65, 118}, {149, 10}, {10, 10}, {204, 56}, {204, 55}, 94, {10, 24}},
+    {.titleText = "Next Train",
+     .title = {10, 10},
+     .destination = {10, 23},
+     .platformLine = {10, 48},
+     .stopsHeading = {149, 48},
+     .departingNow = {66, 94},
+     .minutesNumber = {66, 93},
+     .minutesLabelRow = 132,
+     .stopsArea = {149, 62}},
+    {.titleText = "Next Train:",
+     .title = {10, 18},
+     .destination = {65, 13},
+     .platformLine = {149, 48},
+     .stopsHeading = {10, 48},
+     .departingNow = {204, 94},
+     .minutesNumber = {204, 93},
+     .minutesLabelRow = 132,
+     .stopsArea = {10, 62}},
+    {.titleText = "Next Train:",
+     .title = {10, 123},
+     .destination = {65, 118},
+     .platformLine = {10, 10},
+     .stopsHeading = {149, 10},
+     .departingNow = {66, 56},
+     .minutesNumber = {66, 55},
+     .minutesLabelRow = 94,
+     .stopsArea = {149, 24}},
+    {.titleText = "Next Train:",
+     .title = {10, 123},
+     .destination = {65, 118},
+     .platformLine = {149, 10},
+     .stopsHeading = {10, 10},
+     .departingNow = {204, 56},
+     .minutesNumber = {204, 55},
+     .minutesLabelRow = 94,
+     .stopsArea = {10, 24}},
 }};
 
 // The layout of a variant 1..4; any other value is a subscript error (the page goes black).

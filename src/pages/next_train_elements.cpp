@@ -18,8 +18,7 @@ constexpr double kDepartingGap = 2;
 
 // The band cut under the minutes number, relative to its centre: it trims the heavy underline of
 // the 250 pt number to a clean edge above "Minutes".
-constexpr GridPoint kCutFrom{-61, 31};
-constexpr GridPoint kCutTo{74, 33};
+constexpr Rect kCut{.left = -61, .top = 31, .right = 74, .bottom = 33};
 
 const NextTrainLayout& layoutOf(const Display& d) { return nextTrainLayout(d.layoutVariant); }
 
@@ -28,13 +27,13 @@ double halfWidth(const Surface& c, std::string_view text) {
   return round16(c.textWidth(text)) / 2.0;
 }
 
-void printAt(Surface& c, GridPoint at, double unitX, double unitY, std::string_view text) {
+void printAt(Surface& c, Point at, double unitX, double unitY, std::string_view text) {
   c.moveTo(at.x * unitX, at.y * unitY);
   c.print(text);
 }
 
 // Texts that must stay white whatever colour an earlier block left in force.
-void printWhite(Surface& c, GridPoint at, double unitX, double unitY, std::string_view text) {
+void printWhite(Surface& c, Point at, double unitX, double unitY, std::string_view text) {
   c.setForeColour(colours::kWhite);
   printAt(c, at, unitX, unitY, text);
   c.setForeColour(colours::kWhite);
@@ -74,7 +73,8 @@ void drawStopsHeading(Display& d, double unitX, double unitY) {
 
 void drawDepartingNow(Display& d, double unitX, double unitY) {
   Surface& c = d.canvas();
-  const GridPoint at = layoutOf(d).departingNow;
+  const Point at = layoutOf(d).departingNow;
+  const DrawingStateGuard upright(c, DrawingState::Italic);
   c.setItalic(true);
   c.setFontSize(kDepartingFont);
   // "Now" stands on the anchor line; "Departing" hangs below it; both centred on the same x.
@@ -83,34 +83,34 @@ void drawDepartingNow(Display& d, double unitX, double unitY) {
   c.print("Now");
   c.moveTo(at.x * unitX - halfWidth(c, "Departing"), (at.y + kDepartingGap) * unitY);
   c.print("Departing");
-  c.setItalic(false);
 }
 
 void drawMinutesToDeparture(Display& d, const std::string& minutesText, double unitX,
                             double unitY) {
   Surface& c = d.canvas();
   const NextTrainLayout& l = layoutOf(d);
-  const GridPoint at = l.minutesNumber;
+  const Point at = l.minutesNumber;
 
-  c.setUnderline(true);
-  c.setFontSize(kMinutesFont);
-  const double numberHalfWidth = halfWidth(c, minutesText);
-  const double numberHalfHeight = round16(c.textHeight(minutesText)) / 2.0;
-  c.moveTo(at.x * unitX - numberHalfWidth, at.y * unitY - numberHalfHeight);
-  c.print(minutesText);
+  double numberHalfWidth = 0;
+  {
+    const DrawingStateGuard plain(c, DrawingState::Underline);
+    c.setUnderline(true);
+    c.setFontSize(kMinutesFont);
+    numberHalfWidth = halfWidth(c, minutesText);
+    const double numberHalfHeight = round16(c.textHeight(minutesText)) / 2.0;
+    c.moveTo(at.x * unitX - numberHalfWidth, at.y * unitY - numberHalfHeight);
+    c.print(minutesText);
 
-  // The cut: a filled box in the background colour. The fill colour is left as the background.
-  const Colour textColour = c.foreColour();
-  c.setForeColour(c.backColour());
-  c.setFillColour(c.backColour());
-  c.setFillStyle(FillStyle::Solid);
-  c.filledBox((at.x + kCutFrom.x) * unitX, (at.y + kCutFrom.y) * unitY, (at.x + kCutTo.x) * unitX,
-              (at.y + kCutTo.y) * unitY);
-  c.setFillStyle(FillStyle::Transparent);
-  c.setForeColour(textColour);
+    // The cut: a filled box in the background colour. The fill colour is left as the background.
+    const DrawingStateGuard text(c, DrawingState::ForeColour | DrawingState::FillStyle);
+    c.setForeColour(c.backColour());
+    c.setFillColour(c.backColour());
+    c.setFillStyle(FillStyle::Solid);
+    c.filledBox((at.x + kCut.left) * unitX, (at.y + kCut.top) * unitY,
+                (at.x + kCut.right) * unitX, (at.y + kCut.bottom) * unitY);
+  }
 
   // "Minutes" ends where the number ends, however wide the number is.
-  c.setUnderline(false);
   c.setFontSize(kMinutesLabelFont);
   const Int16 labelWidth = round16(c.textWidth("Minutes"));
   c.moveTo(at.x * unitX + numberHalfWidth - labelWidth, l.minutesLabelRow * unitY);

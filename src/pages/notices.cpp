@@ -25,10 +25,11 @@ void printAcrossCanvas(Surface& c, std::string_view text, double y) {
 // over it. The text colour is left as it was found.
 void paintBottomNotice(Display& d, double unitY, std::string_view text) {
   Surface& c = d.canvas();
-  const Colour textColour = c.foreColour();
-  c.setForeColour(c.fillColour());
-  c.filledBox(0, kLastTrainsBandTop * unitY, c.pixelWidth(), c.pixelHeight());
-  c.setForeColour(textColour);
+  {
+    const DrawingStateGuard text(c, DrawingState::ForeColour);
+    c.setForeColour(c.fillColour());
+    c.filledBox(0, kLastTrainsBandTop * unitY, c.pixelWidth(), c.pixelHeight());
+  }
   c.setFontSize(kLastTrainsFont);
   printAcrossCanvas(c, text, kLastTrainsTextRow * unitY);
 }

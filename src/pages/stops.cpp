@@ -16,10 +16,10 @@ struct StripColours {
 };
 // By colourScheme 0..3: green or blue panel, white or yellow names.
 constexpr std::array<StripColours, 4> kStripColours{{
-    {colours::kAccentGreen, colours::kWhite},
-    {colours::kAccentGreen, colours::kYellow},
-    {colours::kAccentBlue, colours::kWhite},
-    {colours::kAccentBlue, colours::kYellow},
+    {.background = colours::kAccentGreen, .text = colours::kWhite},
+    {.background = colours::kAccentGreen, .text = colours::kYellow},
+    {.background = colours::kAccentBlue, .text = colours::kWhite},
+    {.background = colours::kAccentBlue, .text = colours::kYellow},
 }};
 
 // The stops timer's rhythm: rest at the top, scroll on the second tick, rest at the bottom,
@@ -33,16 +33,19 @@ int pixels(double value) { return round32(value); }
 
 // Where the strip goes on the screen, and how far it can travel.
 struct StripWindow {
-  int width, height;  // of the part shown
-  int x, y;           // on the canvas and the window
-  int lastOffset;     // strip height minus the area height
+  PixelRect shown;  // the part of the strip shown, where it stands on the canvas and the window
+  int lastOffset;   // strip height minus the area height
 };
 
 StripWindow stripWindow(Display& d, double unitX, double unitY) {
-  const GridPoint area = nextTrainLayout(d.layoutVariant).stopsArea;
-  return {pixels(kStopsAreaWidth * unitX), pixels(kStopsAreaHeight * unitY),
-          pixels(area.x * unitX), pixels(area.y * unitY),
-          round16(d.stops().pixelHeight() - kStopsAreaHeight * unitY)};
+  const Point area = nextTrainLayout(d.layoutVariant).stopsArea;
+  const int x = pixels(area.x * unitX);
+  const int y = pixels(area.y * unitY);
+  return {.shown = {.left = x,
+                    .top = y,
+                    .right = x + pixels(kStopsAreaWidth * unitX),
+                    .bottom = y + pixels(kStopsAreaHeight * unitY)},
+          .lastOffset = round16(d.stops().pixelHeight() - kStopsAreaHeight * unitY)};
 }
 
 // One scroll run, advanced a step per frame by the event loop.
@@ -77,7 +80,8 @@ struct ScrollRun {
     // hold the window thread (32767 copies of a full-screen strip take seconds per step).
     const Int16 repeats = std::min(d.scrollDelay, kMaxScrollRepeats);
     for (Int16 i = 0; i < repeats; ++i) {
-      d.window.copyFrom(d.stops(), 0, offset, w.width, w.height, w.x, w.y);
+      d.window.copyFrom(d.stops(), 0, offset, w.shown.width(), w.shown.height(), w.shown.left,
+                        w.shown.top);
     }
     d.window.refresh();
     if (offset >= w.lastOffset) {
@@ -96,7 +100,7 @@ void drawStopsList(Display& d, const std::vector<std::string>& stopsList, bool s
                    double unitX, double unitY) {
   Surface& c = d.canvas();
   c.setFontSize(kStopsFont);
-  const GridPoint area = nextTrainLayout(d.layoutVariant).stopsArea;
+  const Point area = nextTrainLayout(d.layoutVariant).stopsArea;
   // A domestic train's list is this one stop, shown even where entry 0 is otherwise left out.
   if (item(stopsList, 0) == kDomesticStop) {
     c.moveTo(area.x * unitX, area.y * unitY);
@@ -129,7 +133,7 @@ void renderStopsStrip(Display& d, const std::vector<std::string>& stopsList, boo
     strip.print(stopsList[static_cast<std::size_t>(i)]);
   }
   const StripWindow w = stripWindow(d, unitX, unitY);
-  d.canvas().copyFrom(strip, 0, 0, w.width, w.height, w.x, w.y);
+  d.canvas().copyFrom(strip, 0, 0, w.shown.width(), w.shown.height(), w.shown.left, w.shown.top);
 }
 
 void scrollStopsStrip(Display& d, std::function<void()> afterRun) {
@@ -140,7 +144,7 @@ void scrollStopsStrip(Display& d, std::function<void()> afterRun) {
     run->finish();  // the whole strip is already in view: no steps at all
     return;
   }
-  d.loop.startAnimation([run] { return run->step(); });
+  d.startAnimation([run] { return run->step(); });
 }
 
 void stopsTimerEvent(Display& d) {

@@ -10,11 +10,25 @@ using boards::BoardEntry;
 // Bands 41 steps high, 50 apart. The second number stands one step above its band's centre, and
 // each "Minutes" label is placed from a line 1.5 steps above its number's centre.
 constexpr std::array<boards::RowSlot, 2> kSlots{{
-    {11, 52, 222, 31.5, 31.5, 30},
-    {61, 102, 233, 81.5, 80.5, 79},
+    {.bandTop = 11, .bandBottom = 52, .rightEnd = 222,
+     .centre = 31.5, .numberCentre = 31.5, .minutesReference = 30},
+    {.bandTop = 61, .bandBottom = 102, .rightEnd = 233,
+     .centre = 81.5, .numberCentre = 80.5, .minutesReference = 79},
 }};
-constexpr std::array<boards::Heading, 2> kHeadings{{{"Destination", 16}, {"Departing", 185}}};
-constexpr boards::BoardLayout kBoard{32, kHeadings, 20.5, kSlots, 60, 16, 185, -1};
+constexpr std::array<boards::Heading, 2> kHeadings{{
+    {.text = "Destination", .x = 16},
+    {.text = "Departing", .x = 185},
+}};
+constexpr boards::BoardLayout kBoard{
+    .headingFont = 32,
+    .headings = kHeadings,
+    .discRadius = 20.5,
+    .slots = kSlots,
+    .rowFont = 60,
+    .destinationX = 16,
+    .minutesX = 185,
+    .platformX = -1,
+};
 
 BoardEntry entry(const TimetableStore& s, int index) {
   const TrainRecord& t = item(s.mainDepartures, index);

@@ -49,10 +49,16 @@ void EventLoop::post(std::function<void()> fn) {
   wake();
 }
 
-void EventLoop::startAnimation(std::function<bool()> step) {
+EventLoop::AnimationId EventLoop::startAnimation(std::function<bool()> step) {
   animation_ = std::move(step);
   ++animationGeneration_;
   nextFrameUs_ = nowUs() + kFramePeriodUs;
+  return animationGeneration_;
+}
+
+void EventLoop::stopAnimation(AnimationId id) {
+  if (id != animationGeneration_) return;  // ended already, or replaced by a newer one
+  animation_ = nullptr;
 }
 
 void EventLoop::quit() {

@@ -56,8 +56,13 @@ class EventLoop {
   void post(std::function<void()> fn);
 
   // Calls step once per frame until it returns false; timers and posted work run between steps.
-  // A new animation replaces a running one.
-  void startAnimation(std::function<bool()> step);
+  // A new animation replaces a running one. Returns the animation's id for stopAnimation.
+  using AnimationId = std::uint64_t;
+  AnimationId startAnimation(std::function<bool()> step);
+  // Ends the animation with this id if it is still running: its step never runs again. Whoever
+  // starts an animation whose step uses an object stops it before that object goes. Safe from any
+  // handler or step on the loop's thread, the animation's own step included.
+  void stopAnimation(AnimationId id);
   bool animating() const { return static_cast<bool>(animation_); }
 
   // Runs until quit() (real loop) or until nothing is left before the limit (virtual loop).

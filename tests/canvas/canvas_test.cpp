@@ -200,5 +200,44 @@ TEST(Surface, RecorderLogsResolvedGeometryAndState) {
   EXPECT_EQ(r.ops(DrawOp::Kind::Box)[0].x2, 3);
 }
 
+TEST(DrawingStateGuard, PutsBackTheSavedPartsOnlyAlsoWhenTheStepThrows) {
+  CairoSurface s(40, 30);
+  s.setForeColour(colours::kWhite);
+  s.setFillColour(colours::kYellow);
+  s.setFontSize(32);
+  const auto changeAll = [&] {
+    s.setForeColour(colours::kAccentBlue);
+    s.setFillColour(colours::kAccentGreen);
+    s.setFillStyle(FillStyle::Solid);
+    s.setFontSize(80);
+    s.setItalic(true);
+    s.setUnderline(true);
+  };
+  {
+    const DrawingStateGuard all(s);
+    changeAll();
+  }
+  EXPECT_EQ(s.foreColour(), colours::kWhite);
+  EXPECT_EQ(s.fillColour(), colours::kYellow);
+  EXPECT_EQ(s.fillStyle(), FillStyle::Transparent);
+  EXPECT_EQ(s.fontSize(), 32);
+  EXPECT_FALSE(s.italic());
+  EXPECT_FALSE(s.underline());
+
+  try {
+    const DrawingStateGuard some(s, DrawingState::ForeColour | DrawingState::Underline);
+    changeAll();
+    throw RuntimeError(ErrorKind::Overflow, "mid-step");
+  } catch (const RuntimeError&) {
+  }
+  EXPECT_EQ(s.foreColour(), colours::kWhite);
+  EXPECT_FALSE(s.underline());
+  // The parts not named stay as the step left them.
+  EXPECT_EQ(s.fillColour(), colours::kAccentGreen);
+  EXPECT_EQ(s.fillStyle(), FillStyle::Solid);
+  EXPECT_EQ(s.fontSize(), 80);
+  EXPECT_TRUE(s.italic());
+}
+
 }  // namespace
 }  // namespace plasma

@@ -79,5 +79,46 @@ TEST(EventLoopTimers, AHandlerCanRemoveItsOwnTimerAndARemovedTimerNeverFires) {
   EXPECT_EQ(kept, 10);
 }
 
+TEST(EventLoopAnimations, StopEndsOnlyTheAnimationItNamesAlsoFromItsOwnStep) {
+  VirtualEventLoop loop;
+  int first = 0, second = 0, self = 0;
+  const auto firstId = loop.startAnimation([&] { return ++first < 1000; });
+  loop.advanceMs(50);
+  const int firstSteps = first;
+  EXPECT_GT(firstSteps, 0);
+  loop.startAnimation([&] { return ++second < 1000; });  // replaces the first
+  loop.stopAnimation(firstId);                          // names one that is gone: no effect
+  loop.advanceMs(50);
+  EXPECT_EQ(first, firstSteps);
+  EXPECT_GT(second, 0);
+  EXPECT_TRUE(loop.animating());
+  const int secondSteps = second;
+
+  EventLoop::AnimationId selfId = 0;
+  selfId = loop.startAnimation([&] {
+    if (++self == 2) loop.stopAnimation(selfId);
+    return true;  // stopped all the same
+  });
+  loop.advanceMs(1000);
+  EXPECT_EQ(self, 2);
+  EXPECT_EQ(second, secondSteps);
+  EXPECT_FALSE(loop.animating());
+}
+
+TEST(DisplayProcedures, AnAnimationOfTheDisplayLeavesTheLoopWithIt) {
+  Parts p;
+  int steps = 0;
+  {
+    auto d = p.display();
+    d->startAnimation([&] { return ++steps < 1000; });
+    p.loop.advanceMs(50);
+  }
+  const int before = steps;
+  EXPECT_GT(before, 0);
+  EXPECT_FALSE(p.loop.animating());
+  p.loop.advanceMs(1000);
+  EXPECT_EQ(steps, before);
+}
+
 }  // namespace
 }  // namespace plasma

@@ -39,7 +39,7 @@ TEST(NextTrainElements, FullHdTitleAndCutBandStandWhereTheGridPutsThem) {
 struct VariantCase {
   Int16 variant;
   const char* title;
-  GridPoint titleAt, destinationAt, platformAt, headingAt;
+  Point titleAt, destinationAt, platformAt, headingAt;
 };
 
 TEST(NextTrainElements, EachVariantPlacesTheTextBlocksFromItsRowOfTheTable) {
@@ -60,7 +60,7 @@ TEST(NextTrainElements, EachVariantPlacesTheTextBlocksFromItsRowOfTheTable) {
     drawStopsHeading(rig.d(), 5, 5);
     ASSERT_EQ(r.texts(), (std::vector<std::string>{c.title, "Airport Central",
                                                    "Departs Platform 1 in", "Train Stops At"}));
-    const auto at = [&](const char* text, GridPoint p, double size) {
+    const auto at = [&](const char* text, Point p, double size) {
       const DrawOp& op = r.printed(text);
       EXPECT_EQ(op.x, p.x * 5) << text;
       EXPECT_EQ(op.y, p.y * 5) << text;

@@ -206,5 +206,18 @@ TEST(StopsScroller, TheTimerSwitchesItselfOffWhenThePageHasGone) {
   EXPECT_EQ(rig.d().stopsTickCount, 0);
 }
 
+TEST(StopsScroller, ARunningScrollEndsWithItsDisplay) {
+  ScrollRig rig(20);
+  rig.loop.advanceMs(2500);  // mid-run
+  ASSERT_TRUE(rig.loop.animating());
+  const std::size_t copies = stripOffsets(rig.window).size();
+  ASSERT_GT(copies, 0u);
+  rig.display.reset();
+  // The step held the dead Display: it must never run again.
+  EXPECT_FALSE(rig.loop.animating());
+  rig.loop.advanceMs(5000);
+  EXPECT_EQ(stripOffsets(rig.window).size(), copies);
+}
+
 }  // namespace
 }  // namespace plasma
