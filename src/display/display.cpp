@@ -57,7 +57,10 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
       images(imgs),
       procedures(pages),
       timerDatabase(l.createTimer("timetable timer", 30000, true, [this] { startTimetableLoad(); })),
-      timerDisplay(l.createTimer("display tick", 1000, true, [this] { procedures.displayTick(*this); })),
+      timerDisplay(l.createTimer("display tick", 1000, true, [this] {
+        emptyOldTrainLists();
+        procedures.displayTick(*this);
+      })),
       timerStops(l.createTimer("stops timer", 1000, false, [this] { procedures.stopsTimerEvent(*this); })),
       pbDraw_(std::make_unique<CairoSurface>(33, 29)),
       pbStops_(std::make_unique<CairoSurface>(37, 29)),
@@ -153,7 +156,8 @@ void Display::showNextPicture(bool restartCycle) {
 
 void Display::showPicture(const std::string& path, const PictureOutcome& outcome) {
   if (outcome.missing) {
-    logLine("picture " + path + ": " + outcome.reason);
+    // The path comes from the server: escaped, so it cannot forge or erase log lines.
+    logLine("picture " + escapeForLog(path, 200) + ": " + outcome.reason);
     clearCanvas();
     return;
   }

@@ -26,7 +26,7 @@ const char* pageNameText(PageName page);
 // What the feed knows about its own health, for logs and the status file.
 struct FeedStatus {
   bool everLoaded = false;
-  std::int64_t lastGoodUs = -1;       // loop time of the last good load
+  std::int64_t lastGoodUs = -1;       // loop time of the last good load, suspended time counted
   std::int64_t lastGoodWallSeconds = 0;  // wall-clock time of the last good load (for people)
   std::string lastFailure;            // why the last failed load failed
   std::int64_t lastFailureWallSeconds = 0;
@@ -143,9 +143,15 @@ class Display {
   const PictureWorker& pictureWorker() const { return *pictures_; }
 
   // ---- timetable feed (load_timetable.cpp) ----
-  // One load as at start-up: fetch (blocking, bounded by the client's time-outs), parse, apply,
-  // redraw; a failure blacks the screen.
+  // One load as at start-up: fetch, parse, apply, redraw; a failure blacks the screen. The window
+  // thread waits for the fetch at most kLoadWaitLimitUs, handling signals but no timer.
   void loadTimetable();
+  static constexpr std::int64_t kLoadWaitLimitUs = 10500000;
+  // At the end: waits up to ms for a fetch in flight; false when one still runs.
+  bool fetchEndsWithin(int ms) { return fetcher_->waitIdle(ms); }
+  // Empties the train lists once no good load has come for staleSeconds (checked every tick, so
+  // a display resumed from suspend drops old trains at once).
+  void emptyOldTrainLists();
   // The timer's load: the fetch runs off the window thread; its result is applied on it. Starts
   // nothing while a fetch is still in flight.
   void startTimetableLoad();

@@ -1,6 +1,8 @@
 // loadTimetable: fetch the circuit's document, check and parse all of it, and only then apply it
 // to the display state and the store and redraw the page on screen with the new data.
 #include <ctime>
+#include <memory>
+#include <optional>
 
 #include "display/display.h"
 #include "support/log.h"
@@ -40,7 +42,7 @@ namespace {
 void emptyStaleTrainLists(Display& d, const std::string& url) {
   FeedStatus& f = d.feed;
   if (!f.everLoaded || f.staleCleared) return;
-  const std::int64_t age = d.loop.nowUs() - f.lastGoodUs;
+  const std::int64_t age = d.loop.sinceStartWithSuspendUs() - f.lastGoodUs;
   if (age < std::int64_t{d.staleSeconds} * 1000000) return;
   TimetableStore& s = d.store;
   s.mainDepartures.clear();
@@ -50,7 +52,7 @@ void emptyStaleTrainLists(Display& d, const std::string& url) {
   s.domesticDepartures.clear();
   s.domesticDepartureCount = 0;
   f.staleCleared = true;
-  logLine("timetable " + url + ": no good load for " + durationText(age) +
+  logLine("timetable " + urlForLog(url) + ": no good load for " + durationText(age) +
           "; the train lists are emptied until one arrives");
 }
 
@@ -60,21 +62,21 @@ void noteFailedLoad(Display& d, const std::string& url, const RuntimeError& e) {
   ++f.failuresInARow;
   f.lastFailure = e.what();
   f.lastFailureWallSeconds = static_cast<std::int64_t>(std::time(nullptr));
-  logLine("timetable " + url + " failed: " + f.lastFailure + " (" + std::to_string(f.failuresInARow) +
+  logLine("timetable " + urlForLog(url) + " failed: " + f.lastFailure + " (" + std::to_string(f.failuresInARow) +
           " in a row); the screen is black until the next page");
 }
 
 void noteGoodLoad(Display& d, const std::string& url) {
   FeedStatus& f = d.feed;
-  const std::int64_t now = d.loop.nowUs();
+  const std::int64_t now = d.loop.sinceStartWithSuspendUs();
   if (f.failuresInARow > 0) {
     const std::string failed = std::to_string(f.failuresInARow) + " failed load" +
                                (f.failuresInARow == 1 ? "" : "s");
     if (f.everLoaded) {
-      logLine("timetable " + url + " is back after " + failed + " (" + durationText(now - f.lastGoodUs) +
+      logLine("timetable " + urlForLog(url) + " is back after " + failed + " (" + durationText(now - f.lastGoodUs) +
               " without a good load" + (f.staleCleared ? ", train lists refilled" : "") + ")");
     } else {
-      logLine("timetable " + url + " is back: first good load after " + failed);
+      logLine("timetable " + urlForLog(url) + " is back: first good load after " + failed);
     }
   }
   f.everLoaded = true;
@@ -88,13 +90,41 @@ void noteGoodLoad(Display& d, const std::string& url) {
 
 void Display::loadTimetable() {
   const std::string url = timetableUrl();
-  applyTimetableResponse(url, http_.get(url));
+  if (fetcher_->mode() == FetchMode::Inline) {
+    applyTimetableResponse(url, http_.get(url));
+    return;
+  }
+  // The fetch runs on the worker even here, so that the window thread's wait has a bound of its
+  // own whatever the client does (a resolver that never returns, a clean-up that waits for one)
+  // and a stop is heard while it waits.
+  auto result = std::make_shared<std::optional<HttpResponse>>();
+  if (!fetcher_->start(url, [result](HttpResponse r) { *result = std::move(r); })) {
+    HttpResponse busy;
+    busy.error = "the previous fetch is still running";
+    applyTimetableResponse(url, busy);
+    return;
+  }
+  loop.waitFor([&] { return result->has_value(); }, loop.nowUs() + kLoadWaitLimitUs);
+  if (loop.quitting() && !result->has_value()) return;
+  if (!result->has_value()) {
+    // A late answer is dropped; the timer's next load asks again.
+    HttpResponse late;
+    late.error = "no answer within " + std::to_string(kLoadWaitLimitUs / 1000000) + " s";
+    applyTimetableResponse(url, late);
+    return;
+  }
+  applyTimetableResponse(url, **result);
+}
+
+void Display::emptyOldTrainLists() {
+  if (!feed.everLoaded || feed.staleCleared) return;
+  emptyStaleTrainLists(*this, timetableUrl());
 }
 
 void Display::startTimetableLoad() {
   if (fetcher_->busy()) {
     if (!feed.skippedWhileBusy) {
-      logLine("timetable " + timetableUrl() + ": the previous fetch is still running; no new one started");
+      logLine("timetable " + urlForLog(timetableUrl()) + ": the previous fetch is still running; no new one started");
       feed.skippedWhileBusy = true;
     }
     emptyStaleTrainLists(*this, timetableUrl());

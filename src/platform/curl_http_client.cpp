@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/http_client.h"
+#include "support/legacy.h"
 
 namespace plasma {
 
@@ -59,6 +60,9 @@ class CurlHttpClient final : public HttpClient {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // A name server that never answers keeps the resolver thread for half a minute after the
+    // time-out; without this the clean-up of the transfer would wait for it.
+    curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options_.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -77,9 +81,15 @@ class CurlHttpClient final : public HttpClient {
     if (rc != CURLE_OK) {
       // curl's own detail ("Failed to connect to host port 80 after 3 ms: ...") says more than
       // the text of the code.
-      return failed(r, reason[0] != '\0' ? std::string(reason) : std::string(curl_easy_strerror(rc)));
+      // It can quote what a server sent (a redirect target), so it is escaped like the document.
+      return failed(r, reason[0] != '\0' ? escapeForLog(reason, 200) : std::string(curl_easy_strerror(rc)));
     }
-    if (r.status >= 400) return failed(r, "HTTP " + std::to_string(r.status));
+    // Only a success carries the document: a redirect curl could not follow (no Location) or a
+    // 1xx/3xx answer with a body is a server's mistake, not a timetable.
+    if (r.status < 200 || r.status > 299) {
+      const bool redirect = r.status >= 300 && r.status <= 399;
+      return failed(r, "HTTP " + std::to_string(r.status) + (redirect ? " not followed (no usable Location)" : ""));
+    }
     if (r.body.empty()) return failed(r, "empty body (HTTP " + std::to_string(r.status) + ")");
     r.ok = true;
     return r;

@@ -152,6 +152,8 @@ RealEventLoop::RealEventLoop() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   startNs_ = std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  bootStartNs_ = std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
 }
 
 RealEventLoop::~RealEventLoop() {
@@ -190,23 +192,57 @@ void RealEventLoop::runUntilUs(std::int64_t endUs) {
       timeoutMs = static_cast<int>((waitUs + 999) / 1000);
     }
     if (maxSleepMs_ >= 0 && (timeoutMs < 0 || timeoutMs > maxSleepMs_)) timeoutMs = maxSleepMs_;
-    std::vector<pollfd> fds;
-    fds.push_back({wakeFd_, POLLIN, 0});
-    for (const auto& w : watches_) fds.push_back({w.fd, POLLIN, 0});
-    const int n = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (n > 0) {
-      if (fds[0].revents & POLLIN) {
-        std::uint64_t v;
-        [[maybe_unused]] auto r = ::read(wakeFd_, &v, sizeof v);
-      }
-      for (std::size_t i = 1; i < fds.size(); ++i) {
-        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-          auto fn = watches_[i - 1].fn;
-          runGuarded("window event", fn);
-        }
-      }
-    }
+    sleepAndWatch(timeoutMs);
   }
+}
+
+void RealEventLoop::sleepAndWatch(int timeoutMs) {
+  std::vector<pollfd> fds;
+  fds.push_back({wakeFd_, POLLIN, 0});
+  for (const auto& w : watches_) fds.push_back({w.fd, POLLIN, 0});
+  const int n = ::poll(fds.data(), fds.size(), timeoutMs);
+  if (n <= 0) return;
+  if (fds[0].revents & POLLIN) {
+    std::uint64_t v;
+    [[maybe_unused]] auto r = ::read(wakeFd_, &v, sizeof v);
+  }
+  // A handler may add or remove watches: look each one up again by its descriptor.
+  for (std::size_t i = 1; i < fds.size(); ++i) {
+    if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    const auto w = std::find_if(watches_.begin(), watches_.end(), [&](const Watch& x) { return x.fd == fds[i].fd; });
+    if (w == watches_.end()) continue;
+    auto fn = w->fn;
+    runGuarded("window event", fn);
+  }
+}
+
+void RealEventLoop::unwatch(int fd) {
+  watches_.erase(std::remove_if(watches_.begin(), watches_.end(), [fd](const Watch& w) { return w.fd == fd; }),
+                 watches_.end());
+}
+
+void RealEventLoop::waitFor(const std::function<bool()>& done, std::int64_t endUs) {
+  while (!quitting() && !done()) {
+    runPosted();
+    if (quitting() || done()) break;
+    const std::int64_t left = endUs - nowUs();
+    if (left <= 0) break;
+    if (onWake_) runGuarded("window events", onWake_);
+    int timeoutMs = static_cast<int>((left + 999) / 1000);
+    if (maxSleepMs_ >= 0 && timeoutMs > maxSleepMs_) timeoutMs = maxSleepMs_;
+    sleepAndWatch(timeoutMs);
+  }
+}
+
+std::int64_t RealEventLoop::sinceStartWithSuspendUs() const {
+  timespec ts{};
+  clock_gettime(CLOCK_BOOTTIME, &ts);
+  return (std::int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec - bootStartNs_) / 1000;
+}
+
+void VirtualEventLoop::waitFor(const std::function<bool()>& done, std::int64_t endUs) {
+  (void)endUs;
+  if (!done()) runPosted();
 }
 
 void VirtualEventLoop::advanceUs(std::int64_t us) {

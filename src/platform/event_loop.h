@@ -44,6 +44,9 @@ class EventLoop {
 
   // Monotonic time in microseconds since the loop was made.
   virtual std::int64_t nowUs() const = 0;
+  // The same, but counting the time the machine was suspended (for the age of data: a timetable
+  // is as old after a night in suspend as after a night awake).
+  virtual std::int64_t sinceStartWithSuspendUs() const = 0;
   std::int64_t nowMs() const { return nowUs() / 1000; }
 
   Timer& createTimer(std::string name, int intervalMs, bool enabled, std::function<void()> onTick);
@@ -69,6 +72,10 @@ class EventLoop {
   virtual void run() = 0;
   void quit();
   bool quitting() const { return quit_; }
+
+  // Runs posted work (and, in the real loop, watched descriptors, such as the signals) but no
+  // timer, until done() holds, the loop's clock reaches endUs, or quit().
+  virtual void waitFor(const std::function<bool()>& done, std::int64_t endUs) = 0;
 
   // Called whenever a handler lets an exception through: logged, and the loop goes on.
   static void reportEscaped(const char* where, const std::exception* e);
@@ -102,8 +109,11 @@ class RealEventLoop final : public EventLoop {
   RealEventLoop();
   ~RealEventLoop() override;
   std::int64_t nowUs() const override;
+  std::int64_t sinceStartWithSuspendUs() const override;
   // fn runs on the loop's thread when fd becomes readable.
   void watch(int fd, std::function<void()> fn);
+  void unwatch(int fd);
+  void waitFor(const std::function<bool()>& done, std::int64_t endUs) override;
   // fn runs after every wake-up (to drain the window system's event queue).
   void onWake(std::function<void()> fn) { onWake_ = std::move(fn); }
   // A cap on the sleep for window systems that give no descriptor to wait on.
@@ -116,8 +126,10 @@ class RealEventLoop final : public EventLoop {
   void wake() override;
 
  private:
+  void sleepAndWatch(int timeoutMs);
   int wakeFd_ = -1;
   std::int64_t startNs_ = 0;
+  std::int64_t bootStartNs_ = 0;
   int maxSleepMs_ = -1;
   struct Watch {
     int fd;
@@ -132,6 +144,10 @@ class RealEventLoop final : public EventLoop {
 class VirtualEventLoop final : public EventLoop {
  public:
   std::int64_t nowUs() const override { return nowUs_; }
+  std::int64_t sinceStartWithSuspendUs() const override { return nowUs_ + suspendedUs_; }
+  // A suspend of the machine: time passes on the suspend-aware clock only; no timer runs.
+  void suspendMs(std::int64_t ms) { suspendedUs_ += ms * 1000; }
+  void waitFor(const std::function<bool()>& done, std::int64_t endUs) override;
   // Runs everything due up to now + ms, then leaves the clock there.
   void advanceMs(std::int64_t ms);
   void advanceUs(std::int64_t us);
@@ -141,6 +157,7 @@ class VirtualEventLoop final : public EventLoop {
 
  private:
   std::int64_t nowUs_ = 0;
+  std::int64_t suspendedUs_ = 0;
 };
 
 }  // namespace plasma

@@ -18,45 +18,59 @@ std::string safeInstanceName(const std::string& name) {
   return out.empty() ? "default" : out;
 }
 
-bool writeFileAtomic(const std::string& path,
-                     const std::function<bool(const std::string& tmp, std::string* error)>& write,
-                     std::string* error) {
-  const std::string tmp = path + ".tmp";
-  if (!write(tmp, error)) {
-    ::unlink(tmp.c_str());
+bool writeTextAtomic(const std::string& path, const std::string& text, std::string* error) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) {
+    if (error) *error = "cannot create " + path + ".tmp: " + std::strerror(errno);
     return false;
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-    if (error) *error = "cannot replace " + path + ": " + std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
+  const bool ok = writeTextAtomicAt(dir, folder, name, text, error);
+  ::close(dir);
+  return ok;
 }
 
-bool writeTextAtomic(const std::string& path, const std::string& text, std::string* error) {
-  return writeFileAtomic(path, [&text](const std::string& tmp, std::string* why) {
-    const auto fail = [&](const std::string& what) {
-      if (why) *why = what + ": " + std::strerror(errno);
-      return false;
-    };
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail("cannot create " + tmp);
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n == 0) errno = ENOSPC;
-        const bool r = fail("cannot write " + tmp);
-        ::close(fd);
-        return r;
-      }
-      done += static_cast<std::size_t>(n);
+bool writeTextAtomicAt(int dir, const std::string& folderPath, const std::string& name, const std::string& text,
+                       std::string* error) {
+  const auto fail = [&](const std::string& what, int e) {
+    if (error) *error = what + ": " + std::strerror(e);
+    return false;
+  };
+  const std::string tmp = name + ".tmp-" + std::to_string(::getpid());
+  const std::string shown = folderPath + "/" + tmp;
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(dir, tmp.c_str(), flags, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    // Left by an earlier process that had the same pid.
+    ::unlinkat(dir, tmp.c_str(), 0);
+    fd = ::openat(dir, tmp.c_str(), flags, 0644);
+  }
+  if (fd < 0) return fail("cannot create " + shown, errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int e = n == 0 ? ENOSPC : errno;
+      ::close(fd);
+      ::unlinkat(dir, tmp.c_str(), 0);
+      return fail("cannot write " + shown, e);
     }
-    if (::close(fd) != 0) return fail("cannot write " + tmp);
-    return true;
-  }, error);
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    const int e = errno;
+    ::unlinkat(dir, tmp.c_str(), 0);
+    return fail("cannot write " + shown, e);
+  }
+  if (::renameat(dir, tmp.c_str(), dir, name.c_str()) != 0) {
+    const int e = errno;
+    ::unlinkat(dir, tmp.c_str(), 0);
+    return fail("cannot replace " + folderPath + "/" + name, e);
+  }
+  return true;
 }
 
 }  // namespace plasma

@@ -46,12 +46,23 @@ void HeadlessWindow::pagePresented(const std::string& pageName) {
   }
 }
 
+bool encodePng(cairo_surface_t* image, std::string& out) {
+  out.clear();
+  const auto append = [](void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+    return CAIRO_STATUS_SUCCESS;
+  };
+  return cairo_surface_write_to_png_stream(image, append, &out) == CAIRO_STATUS_SUCCESS;
+}
+
 bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
-  std::string error;
-  const bool ok = writeFileAtomic(
-      path, [image](const std::string& tmp, std::string*) { return writePng(image, tmp); }, &error);
-  // writePng logs its own failures; a failed rename is told here.
-  if (!ok && !error.empty()) logLine(error);
+  std::string png, error;
+  if (!encodePng(image, png)) {
+    logLine("cannot encode " + path);
+    return false;
+  }
+  const bool ok = writeTextAtomic(path, png, &error);
+  if (!ok) logLine(error);
   return ok;
 }
 

@@ -53,6 +53,9 @@ class HeadlessWindow final : public Window {
 // Writes a window image as dir/frame-NNNNNN.png (the number given), atomically.
 bool writeFrame(cairo_surface_t* image, const std::string& dir, int number);
 
+// The window image as PNG bytes; false when Cairo could not encode it.
+bool encodePng(cairo_surface_t* image, std::string& out);
+
 // Writes a PNG through a temporary file and a rename, so a reader never sees half a file.
 bool writePngAtomic(cairo_surface_t* image, const std::string& path);
 

@@ -7,7 +7,7 @@
 namespace plasma {
 
 struct HttpResponse {
-  bool ok = false;      // a body arrived with a status below 400
+  bool ok = false;      // a body arrived with a 2xx status
   long status = 0;      // the HTTP status, 0 when none arrived
   std::string body;
   std::string error;    // why it failed, for the log line
@@ -45,6 +45,9 @@ class FetchWorker {
   FetchWorker& operator=(const FetchWorker&) = delete;
 
   bool busy() const;
+  FetchMode mode() const;
+  // Waits up to ms for a fetch in flight to end; true when none runs any more.
+  bool waitIdle(int ms);
   // Starts a GET; false (and nothing started) while one is still in flight. done runs on the
   // loop's thread.
   bool start(const std::string& url, std::function<void(HttpResponse)> done);

@@ -21,6 +21,9 @@ namespace {
 
 PictureOutcome missing(std::string reason) { return {nullptr, true, std::move(reason)}; }
 
+// Enough of a path to find the file; a longer one is cut in the log.
+constexpr std::size_t kShownPathBytes = 200;
+
 class PictureFileLoader final : public ImageLoader {
  public:
   std::string version(const std::string& path) override {
@@ -61,7 +64,9 @@ class PictureFileLoader final : public ImageLoader {
     ::close(fd);
     bytes.resize(got);
     try {
-      return {decodePicture(bytes.data(), bytes.size(), path, keep, &cancel), false, {}};
+      // The path comes from the server: escaped, so a decode error cannot forge or erase log lines.
+      return {decodePicture(bytes.data(), bytes.size(), escapeForLog(path, kShownPathBytes), keep, &cancel),
+              false, {}};
     } catch (const RuntimeError& e) {
       return {nullptr, false, e.what()};
     }

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/single_instance.h"
+#include "platform/private_folder.h"
 #include "support/utf8.h"
 
 namespace plasma {
@@ -111,7 +111,7 @@ std::string statusFolder() {
     const std::string all = state;
     return all.substr(0, all.find(':'));
   }
-  return runtimeFolder();
+  return runtimeFolderPath();
 }
 
 std::string instanceFileName(const std::string& prefix, const std::string& instance,

@@ -31,6 +31,13 @@ StartArguments parseStartArguments(const std::string& tail) {
     }
   }
   a.serverBaseUrl = parts.size() == 3 ? parts[2] : kDefaultBaseUrl;
+  if (const auto at = a.serverBaseUrl.find_first_of("?#"); at != std::string::npos) {
+    a.outcome = StartArguments::Outcome::BadUrl;
+    a.error = "the base URL (argument 3) \"" + urlForLog(a.serverBaseUrl) + "\" has a " +
+              (a.serverBaseUrl[at] == '?' ? "query (\"?\")" : "fragment (\"#\")") +
+              "; give the server's address and path only, the display adds the request";
+    return a;
+  }
   a.outcome = StartArguments::Outcome::Start;
   return a;
 }

@@ -18,6 +18,7 @@
 #include "platform/headless_window.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
+#include "platform/private_folder.h"
 #include "platform/sdl_window.h"
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
@@ -47,6 +48,9 @@ constexpr const char* kUsage =
 // The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
 // display from a dead one by its age.
 constexpr int kStatusRefreshMs = 5000;
+constexpr int kInstanceCheckMs = 1000;
+// How long a stop waits for a fetch in flight before it ends the process without it.
+constexpr int kStopWaitMs = 1000;
 
 std::optional<PixelSize> headlessSize() {
   const char* v = std::getenv("PLASMA_HEADLESS");
@@ -84,10 +88,18 @@ std::optional<int> answerHelpOrVersion(int argc, char** argv) {
   return std::nullopt;
 }
 
-// A second start with the same instance name only brings the running display to the front.
+// A second start with the same instance name only brings the running display to the front. A hung
+// display keeps its lock; starting beside it would fight over the screen, so this start ends, but
+// loudly: the service manager and the operator see a failed start.
 int raiseRunningDisplay(SingleInstance& instance) {
-  if (!instance.activateRunning()) logLine("another instance holds " + instance.lockPath() + " but did not answer");
-  return 0;
+  const SingleInstance::Answer answer = instance.activateRunning();
+  if (answer == SingleInstance::Answer::Raised) return 0;
+  const int pid = instance.holderPid();
+  logLine("another display" + (pid > 0 ? " (pid " + std::to_string(pid) + ")" : std::string()) + " holds " +
+          instance.lockPath() +
+          (answer == SingleInstance::Answer::Silent ? " but did not answer within 1 s" : " but has no socket to ask") +
+          "; not starting");
+  return 1;
 }
 
 // The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
@@ -136,7 +148,7 @@ std::optional<int> refuseArguments(const StartArguments& args, bool video) {
     if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
     return 2;
   }
-  if (args.outcome == StartArguments::Outcome::NotANumber) {
+  if (args.outcome == StartArguments::Outcome::NotANumber || args.outcome == StartArguments::Outcome::BadUrl) {
     logLine("cannot start: " + args.error);
     return 2;
   }
@@ -182,8 +194,8 @@ std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless
 // The timers leave the loop with this object.
 class ServiceReporting {
  public:
-  ServiceReporting(Display& display, RealEventLoop& loop, const std::string& instanceName)
-      : display_(display), loop_(loop), status_(display, instanceName, statusFolder()) {
+  ServiceReporting(Display& display, RealEventLoop& loop, const std::string& instanceName, PrivateFolder& folder)
+      : display_(display), loop_(loop), status_(display, instanceName, folder) {
     display.onPagePresented = [this](PageName) { publish(); };
     display.onTrappedError = [this](const std::string& what) { status_.notePageError(what); };
     statusTimer_ = &loop.createTimer("status file", kStatusRefreshMs, true, [this] { publish(); });
@@ -226,12 +238,41 @@ class ServiceReporting {
   Timer* watchdogTimer_ = nullptr;
 };
 
+// The folder of the lock, opened and checked once; without a usable one the display runs alone.
+std::unique_ptr<PrivateFolder> openRuntimeFolder() {
+  auto folder = std::make_unique<PrivateFolder>(runtimeFolderPath(), PrivateFolder::Symlink::Refuse);
+  if (!folder->usable()) {
+    logLine(folder->problem() + "; running without the single-instance lock, the status file and screenshots");
+  }
+  return folder;
+}
+
+// The service manager's state folder is its to keep; otherwise the status lives beside the lock.
+std::unique_ptr<PrivateFolder> openStateFolder(const PrivateFolder& runtime) {
+  const std::string where = statusFolder();
+  if (where == runtime.path()) return nullptr;
+  auto folder = std::make_unique<PrivateFolder>(where, PrivateFolder::Symlink::Follow);
+  if (!folder->usable()) logLine(folder->problem() + "; running without the status file and screenshots");
+  return folder;
+}
+
 // The loop wakes for a raise request of a second start and for the window system's events.
 void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w) {
-  if (instance.listenFd() >= 0) {
-    Window* window = w.window.get();
-    loop.watch(instance.listenFd(), [&instance, window] { instance.acceptRequests([window] { window->raise(); }); });
-  }
+  Window* window = w.window.get();
+  const auto watchInstance = [&loop, &instance, window] {
+    if (instance.listenFd() >= 0) {
+      loop.watch(instance.listenFd(), [&instance, window] { instance.acceptRequests([window] { window->raise(); }); });
+    }
+  };
+  watchInstance();
+  // A cleaner that empties /tmp, or an operator, can remove the folder under a running display; a
+  // later start would then find no lock and run beside it.
+  loop.createTimer("instance lock check", kInstanceCheckMs, true, [&loop, &instance, watchInstance] {
+    const int before = instance.listenFd();
+    if (!instance.reclaimIfLost()) return;
+    if (before >= 0) loop.unwatch(before);
+    watchInstance();
+  });
   if (SdlWindow* sdl = w.sdl) {
     const int fd = sdl->connectionFd();
     if (fd >= 0) {
@@ -257,7 +298,8 @@ int main(int argc, char** argv) {
 
   const char* instanceVariable = std::getenv("PLASMA_INSTANCE");
   const std::string instanceName = instanceVariable ? instanceVariable : "";
-  SingleInstance instance(instanceName);
+  const std::unique_ptr<PrivateFolder> runtime = openRuntimeFolder();
+  SingleInstance instance(*runtime, instanceName);
   if (instance.role() == SingleInstance::Role::Second) return raiseRunningDisplay(instance);
 
   RealEventLoop loop;
@@ -290,12 +332,20 @@ int main(int argc, char** argv) {
   display.setDisplayType(args.displayType);
   splash.reset();
 
-  ServiceReporting reporting(display, loop, instanceName);
+  const std::unique_ptr<PrivateFolder> stateFolder = openStateFolder(*runtime);
+  ServiceReporting reporting(display, loop, instanceName, stateFolder ? *stateFolder : *runtime);
   publisher = &reporting.status();
   watchWindowEvents(loop, instance, *window);
   loop.run();
   reporting.stopping();
   publisher = nullptr;
+  if (!display.fetchEndsWithin(kStopWaitMs)) {
+    // The fetch (or libcurl's wait for a resolver thread) would hold the stop past the service's
+    // time-out: end without it. Nothing of it is kept, so nothing is lost.
+    logLine("stopping without waiting for the timetable fetch in flight");
+    if (video) SDL_Quit();
+    ::_exit(0);
+  }
   if (video) SDL_Quit();
   return 0;
 }

@@ -5,15 +5,29 @@
 #include <ctime>
 
 #include "platform/headless_window.h"
+#include "support/legacy.h"
 #include "support/log.h"
 
 namespace plasma {
 
+StatusPublisher::StatusPublisher(const Display& display, std::string instance, PrivateFolder& folder)
+    : d_(display),
+      folder_(folder),
+      instance_(std::move(instance)),
+      statusName_(instanceFileName("status", instance_, ".json")),
+      screenshotName_(instanceFileName("screenshot", instance_, ".png")),
+      statusPath_(folder.path() + "/" + statusName_),
+      screenshotPath_(folder.path() + "/" + screenshotName_) {}
+
 StatusPublisher::StatusPublisher(const Display& display, std::string instance, const std::string& folder)
     : d_(display),
+      ownFolder_(std::make_unique<PrivateFolder>(folder, PrivateFolder::Symlink::Follow)),
+      folder_(*ownFolder_),
       instance_(std::move(instance)),
-      statusPath_(folder + "/" + instanceFileName("status", instance_, ".json")),
-      screenshotPath_(folder + "/" + instanceFileName("screenshot", instance_, ".png")) {}
+      statusName_(instanceFileName("status", instance_, ".json")),
+      screenshotName_(instanceFileName("screenshot", instance_, ".png")),
+      statusPath_(folder + "/" + statusName_),
+      screenshotPath_(folder + "/" + screenshotName_) {}
 
 void StatusPublisher::notePageError(const std::string& what) {
   lastPageError_ = what;
@@ -30,7 +44,7 @@ StatusReport StatusPublisher::report() const {
   r.writtenWall = static_cast<std::int64_t>(std::time(nullptr));
   r.displayType = d_.displayType;
   r.screen = d_.screenIndex;
-  r.serverBaseUrl = d_.serverBaseUrl;
+  r.serverBaseUrl = urlForLog(d_.serverBaseUrl);
   r.phase = d_.screenPhase;
   r.page = pageNameText(d_.currentPage());
   r.layoutVariant = d_.layoutVariant;
@@ -67,15 +81,26 @@ void StatusPublisher::noteWrite(bool ok, const std::string& error) {
 }
 
 bool StatusPublisher::write() {
+  // The folder's problem was logged when it was refused; the display runs without a status.
+  if (!folder_.usable()) return false;
   std::string error;
-  const bool ok = writeTextAtomic(statusPath_, statusJson(report()), &error);
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), statusName_, statusJson(report()), &error);
   noteWrite(ok, error);
   return ok;
 }
 
 bool StatusPublisher::writeScreenshot() {
-  const bool ok = writePngAtomic(d_.window.image(), screenshotPath_);
-  logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot " + screenshotPath_);
+  if (!folder_.usable()) {
+    logLine("no screenshot: " + folder_.problem());
+    return false;
+  }
+  std::string png, error;
+  if (!encodePng(d_.window.image(), png)) {
+    logLine("cannot encode the screenshot");
+    return false;
+  }
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), screenshotName_, png, &error);
+  logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot: " + error);
   return ok;
 }
 

@@ -2,16 +2,20 @@
 // What a running display reports about itself: the status file after each page and every few
 // seconds, a screenshot on request, and a one-line summary for the service manager.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "display/display.h"
+#include "platform/private_folder.h"
 #include "platform/status_file.h"
 
 namespace plasma {
 
 class StatusPublisher {
  public:
-  // instance: the single-instance name ("" = default); folder: where the files go.
+  // instance: the single-instance name ("" = default); folder: where the files go. Without a
+  // usable folder nothing is written.
+  StatusPublisher(const Display& display, std::string instance, PrivateFolder& folder);
   StatusPublisher(const Display& display, std::string instance, const std::string& folder);
 
   // Remembers the last error a page's trap caught (the feed keeps its own).
@@ -32,7 +36,11 @@ class StatusPublisher {
  private:
   void noteWrite(bool ok, const std::string& error);
   const Display& d_;
+  std::unique_ptr<PrivateFolder> ownFolder_;
+  PrivateFolder& folder_;
   std::string instance_;
+  std::string statusName_;
+  std::string screenshotName_;
   std::string statusPath_;
   std::string screenshotPath_;
   std::string lastPageError_;

@@ -1,9 +1,12 @@
 #include "support/legacy.h"
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+
+#include "support/utf8.h"
 
 namespace plasma {
 
@@ -152,26 +155,48 @@ std::string decimal(long long value) { return std::to_string(value); }
 
 std::string escapeForLog(std::string_view text, std::size_t maxLength) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  char buf[8];
+  for (std::size_t i = 0; i < text.size();) {
     if (out.size() >= maxLength) {
       out += "...";
       break;
     }
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = utf8SequenceLength(text, i);
     if (c == '\r') out += "\\r";
     else if (c == '\n') out += "\\n";
     else if (c == '\t') out += "\\t";
     else if (c == '\\') out += "\\\\";
     else if (c == '"') out += "\\\"";
-    else if (c < 0x20 || c == 0x7f) {
-      char buf[8];
+    else if (c < 0x20 || c == 0x7f || n == 0) {
       std::snprintf(buf, sizeof buf, "\\x%02x", c);
       out += buf;
+    } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080..U+009F: C1 controls, which a terminal obeys like their 7-bit forms.
+      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+      out += buf;
     } else {
-      out += static_cast<char>(c);
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
     }
+    i += n == 0 ? 1 : n;
   }
   return out;
 }
+
+std::string maskCredentials(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t start = scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.substr(0, end).rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(url);
+  const std::size_t colon = url.substr(0, at).find(':', start);
+  const std::string_view keep = colon == std::string_view::npos ? std::string_view() : url.substr(start, colon - start + 1);
+  return std::string(url.substr(0, start)) + std::string(keep) + "***" + std::string(url.substr(at));
+}
+
+std::string urlForLog(std::string_view url) { return escapeForLog(maskCredentials(url), 300); }
 
 }  // namespace plasma

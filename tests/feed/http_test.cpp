@@ -31,6 +31,11 @@ class TestServer {
       res.status = 500;
       res.set_content("Internal Server Error\n", "text/plain");
     });
+    // Statuses that come with a body a careless client would take for the document.
+    server_.Get(R"(/status/(\d+))", [doc](const httplib::Request& req, httplib::Response& res) {
+      res.status = std::stoi(req.matches[1]);
+      res.set_content(doc, "text/plain");
+    });
     server_.Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "text/plain"); });
     server_.Get("/slow/tabs/plasmatimetable.php", [this, doc](const httplib::Request&, httplib::Response& res) {
       waitForRelease(5s);
@@ -149,6 +154,10 @@ TEST(CurlHttpClient, AnswersAndFailures) {
       {"server error", server.url("/status500/tabs/plasmatimetable.php"), false, "HTTP 500"},
       {"not found", server.url("/nothing/here"), false, "HTTP 404"},
       {"empty body", server.url("/empty"), false, "empty body"},
+      {"203 with the document", server.url("/status/203"), true, ""},
+      {"302 without a Location", server.url("/status/302"), false, "HTTP 302 not followed"},
+      {"300 with a body", server.url("/status/300"), false, "HTTP 300"},
+      {"399 with a body", server.url("/status/399"), false, "HTTP 399"},
       {"cut-off body", server.url("/cutoff"), false, "transfer closed with"},
       {"exactly 1 MiB", server.url("/bytes/1048576"), true, ""},
       {"over 1 MiB", server.url("/bytes/1048577"), false, "body larger than 1 MiB"},

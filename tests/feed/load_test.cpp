@@ -283,4 +283,24 @@ TEST(LoadTimetable, ADisplayThatNeverLoadedHasNothingToEmpty) {
 }
 
 }  // namespace
+// A screen PC suspended overnight wakes with a timetable hours old: its trains go at the next
+// tick, not minutes later when the monotonic clock has caught up.
+TEST(LoadTimetable, TimeInSuspendCountsTowardsTheAgeOfTheTrains) {
+  FeedRig rig;
+  Display& d = rig.d();
+  d.staleSeconds = 300;
+  rig.loadDocument(kFourTrains);
+  d.timerDatabase.setEnabled(false);
+  d.timerDisplay.setEnabled(true);
+  rig.loop.advanceMs(10000);
+  EXPECT_EQ(d.store.mainDepartureCount, 4);
+  rig.loop.suspendMs(2 * 3600 * 1000);
+  testing::internal::CaptureStderr();
+  rig.loop.advanceMs(1000);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(d.store.mainDepartureCount, 0);
+  EXPECT_TRUE(d.feed.staleCleared);
+  EXPECT_NE(log.find("no good load for 2 h 0 min"), std::string::npos) << log;
+}
+
 }  // namespace plasma

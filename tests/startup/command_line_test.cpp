@@ -28,6 +28,10 @@ TEST(CommandLine, TwoOrThreePartsSplitOnEverySpace) {
       {"3 one", Outcome::NotANumber, 3, 0, ""},
       {"3 40000", Outcome::NotANumber, 3, 0, ""},
       {"9 0", Outcome::Start, 9, 0, kDefaultBaseUrl},  // accepted; the cycle copes
+      // The request path goes after the base URL: a query or fragment there would swallow it.
+      {"3 1 http://host/x?circuit=1", Outcome::BadUrl, 0, 0, ""},
+      {"3 1 http://host/x#top", Outcome::BadUrl, 0, 0, ""},
+      {"3 1 http://host/x?", Outcome::BadUrl, 0, 0, ""},
   };
   for (const auto& c : cases) {
     const StartArguments a = parseStartArguments(c.tail);
