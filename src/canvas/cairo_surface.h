@@ -57,6 +57,7 @@ class CairoSurface final : public Surface {
     if (picture_) paintPendingErase();  // an erase asked for before still shows the picture
     picture_.reset();
   }
+  bool hasPicture() const override { return static_cast<bool>(picture_); }
 
   cairo_surface_t* image() const override {
     paintPendingErase();

@@ -74,6 +74,7 @@ class RecordingSurface final : public Surface {
   void clear() override;
   void setPicture(std::shared_ptr<const Picture> picture) override;
   void removePicture() override { inner_.removePicture(); }
+  bool hasPicture() const override { return inner_.hasPicture(); }
   cairo_surface_t* image() const override { return inner_.image(); }
 
  private:

@@ -89,6 +89,8 @@ class Surface {
   // its transparent pixels show the back colour).
   virtual void setPicture(std::shared_ptr<const Picture> picture) = 0;
   virtual void removePicture() = 0;
+  // True while a background picture is set: a clear then shows it, not the back colour alone.
+  virtual bool hasPicture() const = 0;
 
   // The pixels, for copies, raster checks and PNG output.
   virtual cairo_surface_t* image() const = 0;

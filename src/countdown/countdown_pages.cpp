@@ -175,14 +175,17 @@ void drawCountdown(Display& d, const CountdownLayout& l, Grid g, Int16 minutesLe
 
 // Paints and presents the page for one train. Returns false, without presenting, when fewer than
 // two minutes are left: the caller hands over, and the canvas keeps what was drawn so far.
-bool paintCountdown(Display& d, const std::string& destination, const std::string& departTime,
-                    PageName page) {
+bool paintCountdown(Display& d, const std::string& destination, TrainSlot train,
+                    const std::string& departTime, PageName page) {
   const Grid g = pageGrid(d.canvas());
   const CountdownLayout& l = layoutFor(d.layoutVariant);
   drawFrame(d, l, g);
   drawHeadingAndDestination(d, l, g, destination);
   // No wrap at midnight: a train timed after midnight against a clock before it is far away.
-  const Int16 minutesLeft = round16(minuteOfDayExact(departTime) - d.store.clockMinutes);
+  const double minute = departureMinuteExact(train, departTime);
+  const Int16 minutesLeft = withContext(std::string(train.list) + " slot " + decimal(train.index), [&] {
+    return round16(minute - d.store.clockMinutes);
+  });
   if (minutesLeft <= 1) return false;
   drawCountdown(d, l, g, minutesLeft);
   d.presentCanvas(page);
@@ -199,16 +202,21 @@ void handOverToBoard(Display& d) {
 
 void drawType0Screen(Display& d) {
   d.trapped("drawType0Screen", [&] {
-    const TrainRecord& train = item(d.store.mainDepartures, 0);
-    if (paintCountdown(d, train.destination, train.departTime, PageName::Type0)) return;
+    const TrainRecord& train = item(d.store.mainDepartures, 0, kMainList);
+    if (paintCountdown(d, train.destination, {kMainList, 0}, train.departTime, PageName::Type0)) {
+      return;
+    }
     handOverToBoard(d);
   });
 }
 
 void drawType6ScreenB(Display& d) {
   d.trapped("drawType6ScreenB", [&] {
-    const TrainRecord& train = item(d.store.otherDepartures, 0);
-    if (paintCountdown(d, train.destination, train.departTime, PageName::Type6B)) return;
+    const TrainRecord& train = item(d.store.otherDepartures, 0, kOtherList);
+    if (paintCountdown(d, train.destination, {kOtherList, 0}, train.departTime,
+                       PageName::Type6B)) {
+      return;
+    }
     // Page A paints over this one without a clear: the same layout, so only the destination
     // differs, and the new band covers the old one.
     d.type6Alternation = 2;
@@ -222,8 +230,11 @@ void drawType6ScreenA(Display& d) {
       drawDepartureBoard(d, true);
       return;
     }
-    const DomesticRecord& train = item(d.store.domesticDepartures, 0);
-    if (paintCountdown(d, kDomesticDestination, train.departTime, PageName::Type6A)) return;
+    const DomesticRecord& train = item(d.store.domesticDepartures, 0, kDomesticList);
+    if (paintCountdown(d, kDomesticDestination, {kDomesticList, 0}, train.departTime,
+                       PageName::Type6A)) {
+      return;
+    }
     d.type6Alternation = 1;
     handOverToBoard(d);
   });

@@ -84,17 +84,16 @@ void showNextScreen(Display& d, bool restartCycle) {
       return;
     }
     if (d.displayType == 6) {
-      const TimetableStore& s = d.store;
       const DueTrains due = otherAndDomesticMinutes(d);
       if (d.type6Alternation == 1) {
-        if (due.other > kDueWithin || s.otherDepartureCount == 0) {
+        if (!dueWithinTheHour(due.other)) {
           d.type6Alternation = 2;
           d.setBoardColours();
           d.canvas().clear();
           drawType6ScreenA(d);
           return;
         }
-      } else if (due.domestic > kDueWithin || s.domesticDepartureCount == 0) {
+      } else if (!dueWithinTheHour(due.domestic)) {
         d.type6Alternation = 1;
         // The board also gets the time of the page that was skipped.
         d.boardSeconds = add16(d.boardSeconds, d.mainPageSeconds);

@@ -3,6 +3,9 @@
 #include "cycle/message_page.h"
 
 #include <array>
+#include <cmath>
+
+#include "support/log.h"
 
 namespace plasma {
 namespace {
@@ -52,8 +55,8 @@ MessageTextArea messageTextArea(Grid g) {
 }
 
 int fitMessageFontSize(Surface& s, const std::string& text, std::int32_t targetArea) {
-  // The whole text set as one line is compared with the fit box; the wrapped lines are not
-  // checked against the rules below them.
+  // The whole text set as one line is compared with the fit box; layoutMessageText then checks the
+  // wrapped lines against the rules below them.
   for (int size = kMessage.largestFont; size >= kMessage.smallestFont; size -= kMessage.fontStep) {
     s.setFontSize(size);
     if (round32(s.textHeight(text) * s.textWidth(text)) < targetArea) return size;
@@ -80,7 +83,38 @@ std::vector<std::string> wrapMessageText(const Surface& s, const std::string& te
   return lines;
 }
 
+MessageTextLayout layoutMessageText(Surface& s, const std::string& text,
+                                    const MessageTextArea& area, double ruleTop) {
+  MessageTextLayout layout;
+  layout.fontSize = fitMessageFontSize(s, text, area.targetArea);
+  if (layout.fontSize == 0) return layout;
+  // The area alone lets a text of long words wrap into more lines than the page has room for
+  // above the rules: step down while the last line would reach the first rule.
+  for (;; layout.fontSize -= kMessage.fontStep) {
+    s.setFontSize(layout.fontSize);
+    const Int16 lineHeight = round16(s.textHeight(text));
+    const std::vector<std::string> lines = wrapMessageText(s, text, area.wrapWidth);
+    layout.lines.clear();
+    layout.leftOut = 0;
+    double y = area.firstLineY;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (i > 0) y = roundHalfEven(lineHeight * kMessage.lineSpacing + y);
+      if (y + lineHeight > ruleTop) {
+        layout.leftOut = lines.size() - i;
+        break;
+      }
+      layout.lines.emplace_back(static_cast<Int16>(y), lines[i]);
+    }
+    if (layout.leftOut == 0 || layout.fontSize <= kMessage.smallestFont) return layout;
+  }
+}
+
 namespace {
+
+// The top of the first rule's pixels: its line width straddles the rule's row.
+double firstRuleTop(const Grid& g) {
+  return std::floor(kMessage.rules[0].from.y * g.unitY) - kLineWidth / 2;
+}
 
 void drawMessage(Display& d, const std::string& title, const std::string& text) {
   Surface& c = d.canvas();
@@ -98,17 +132,20 @@ void drawMessage(Display& d, const std::string& title, const std::string& text) 
     c.line(r.from.x * g.unitX, r.from.y * g.unitY, r.to.x * g.unitX, r.to.y * g.unitY);
   }
 
-  const MessageTextArea area = messageTextArea(g);
-  if (fitMessageFontSize(c, text, area.targetArea) == 0) return;  // heading and rules only
-  const Int16 lineHeight = round16(c.textHeight(text));
-  Int16 y = area.firstLineY;
-  bool first = true;
-  for (const std::string& line : wrapMessageText(c, text, area.wrapWidth)) {
-    if (!first) y = round16(lineHeight * kMessage.lineSpacing + y);
-    first = false;
+  const MessageTextLayout layout =
+      layoutMessageText(c, text, messageTextArea(g), firstRuleTop(g));
+  for (const auto& [y, line] : layout.lines) {
     c.moveTo(kMessage.textLeft * g.unitX, y);
     c.print(line);
   }
+  // Said once per text, not at every showing of the page.
+  if (layout.leftOut > 0 && d.messageCutLogged != text) {
+    logLine("message \"" + escapeForLog(title) + "\": " + std::to_string(layout.leftOut) + " of " +
+            std::to_string(layout.leftOut + layout.lines.size()) +
+            " lines do not fit above the rules even at " + std::to_string(kMessage.smallestFont) +
+            " pt and are left out");
+  }
+  d.messageCutLogged = layout.leftOut > 0 ? text : std::string();
 }
 
 }  // namespace
@@ -132,8 +169,13 @@ void drawMessageScreen(Display& d, bool restartCycle) {
     }
     d.setBoardColours();
     d.canvas().clear();
-    drawMessage(d, item(d.store.messageTitles, d.messageIndex),
-                item(d.store.messageTexts, d.messageIndex));
+    // A heading without a text (line 10 shorter than line 9, or empty) shows like one whose text
+    // is empty: the heading and the rules.
+    const std::vector<std::string>& texts = d.store.messageTexts;
+    const std::string noText;
+    drawMessage(d, item(d.store.messageTitles, d.messageIndex, "messageTitles"),
+                d.messageIndex < static_cast<long long>(texts.size())
+                    ? texts[static_cast<std::size_t>(d.messageIndex)] : noText);
     d.presentCanvas(PageName::Message);
   });
 }

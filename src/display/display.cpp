@@ -109,7 +109,9 @@ void Display::setDisplayType(Int16 id) {
 void Display::clearCanvas() {
   canvas().setBackColour(colours::kBlack);
   canvas().clear();
-  presentCanvas(PageName::Black);
+  // A clear draws the background picture again: with a slideshow picture still set, the error
+  // screen shows that picture on black, and the status must say so.
+  presentCanvas(canvas().hasPicture() ? PageName::Picture : PageName::Black);
 }
 
 void Display::setBoardColours() {

@@ -92,6 +92,8 @@ class Display {
 
   // The last colourScheme a countdown page met, so that an unknown scheme is logged once.
   Int16 countdownSchemeSeen = 0;
+  // The last message text cut short for want of room, so that it is logged once.
+  std::string messageCutLogged;
 
   TimetableStore store;
 

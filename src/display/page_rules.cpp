@@ -14,10 +14,34 @@ Int16 minutesToDeparture(const std::string& departTime, Int16 clockMinutes) {
 
 namespace {
 
+std::string slotContext(TrainSlot at, const std::string& departTime) {
+  return std::string(at.list) + " slot " + decimal(at.index) + " departTime \"" +
+         escapeForLog(departTime) + "\"";
+}
+
+}  // namespace
+
+double departureMinuteExact(TrainSlot at, const std::string& departTime) {
+  return withContext(slotContext(at, departTime), [&] { return minuteOfDayExact(departTime); });
+}
+
+Int16 departureMinute(TrainSlot at, const std::string& departTime) {
+  return withContext(slotContext(at, departTime), [&] { return minuteOfDay(departTime); });
+}
+
+Int16 minutesToDeparture(TrainSlot at, const std::string& departTime, Int16 clockMinutes) {
+  return withContext(slotContext(at, departTime),
+                     [&] { return sub16(minuteOfDay(departTime), clockMinutes); });
+}
+
+namespace {
+
+// Minutes to the first train of a list; nothing when the list has none.
 template <typename Record>
-Int16 firstTrainMinutes(const std::vector<Record>& list, Int16 count, Int16 clockMinutes) {
-  if (count == 0) return sub16(kNoTrain, clockMinutes);
-  return minutesToDeparture(item(list, 0).departTime, clockMinutes);
+std::optional<Int16> firstTrainMinutes(const std::vector<Record>& list, Int16 count,
+                                       const char* listName, Int16 clockMinutes) {
+  if (count == 0) return std::nullopt;
+  return minutesToDeparture({listName, 0}, item(list, 0, listName).departTime, clockMinutes);
 }
 
 bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <= 3; }
@@ -26,19 +50,19 @@ bool usesMainList(Int16 displayType) { return displayType >= 0 && displayType <=
 
 DueTrains otherAndDomesticMinutes(const Display& d) {
   const TimetableStore& s = d.store;
-  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, s.clockMinutes),
-          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, s.clockMinutes)};
+  return {firstTrainMinutes(s.otherDepartures, s.otherDepartureCount, kOtherList, s.clockMinutes),
+          firstTrainMinutes(s.domesticDepartures, s.domesticDepartureCount, kDomesticList,
+                            s.clockMinutes)};
 }
 
 bool trainDueSoon(const Display& d) {
   const TimetableStore& s = d.store;
   if (usesMainList(d.displayType)) {
-    if (s.mainDepartureCount == 0) return false;
-    return minutesToDeparture(item(s.mainDepartures, 0).departTime, s.clockMinutes) <= kDueWithin;
+    return dueWithinTheHour(
+        firstTrainMinutes(s.mainDepartures, s.mainDepartureCount, kMainList, s.clockMinutes));
   }
-  if (s.otherDepartureCount == 0 && s.domesticDepartureCount == 0) return false;
   const DueTrains due = otherAndDomesticMinutes(d);
-  return due.other <= kDueWithin || due.domestic <= kDueWithin;
+  return dueWithinTheHour(due.other) || dueWithinTheHour(due.domestic);
 }
 
 }  // namespace plasma

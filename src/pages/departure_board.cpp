@@ -141,27 +141,40 @@ Int16 trainCount(const Display& d) {
 }
 
 BoardEntry mainEntry(const TimetableStore& s, int index) {
-  const TrainRecord& t = item(s.mainDepartures, index);
-  return {t.destination, minutesToDeparture(t.departTime, s.clockMinutes), t.platform};
+  const TrainRecord& t = item(s.mainDepartures, index, kMainList);
+  return {t.destination, minutesToDeparture({kMainList, index}, t.departTime, s.clockMinutes),
+          t.platform};
 }
 
 // Merges the other and the domestic trains by time, each list in its stored order; on equal times
-// the domestic train goes first.
+// the domestic train goes first. A list that has run out stands at 9999, but a train that exists
+// always wins over it, also one that leaves at minute 9999 or later.
 std::vector<BoardEntry> mergedEntries(const TimetableStore& s, int rows) {
   std::vector<BoardEntry> entries;
   int iO = 0;
   int iD = 0;
   for (int r = 0; r < rows; ++r) {
-    const Int16 tO = iO < s.otherDepartureCount
-                         ? minuteOfDay(item(s.otherDepartures, iO).departTime) : kNoTrain;
-    const Int16 tD = iD < s.domesticDepartureCount
-                         ? minuteOfDay(item(s.domesticDepartures, iD).departTime) : kNoTrain;
-    if (tO >= tD) {
-      entries.push_back({kDomesticDestination, sub16(tD, s.clockMinutes),
-                         item(s.domesticDepartures, iD++).platform});
+    const bool otherLeft = iO < s.otherDepartureCount;
+    const bool domesticLeft = iD < s.domesticDepartureCount;
+    if (!otherLeft && !domesticLeft) break;
+    const Int16 tO = otherLeft ? departureMinute({kOtherList, iO},
+                                                 item(s.otherDepartures, iO, kOtherList).departTime)
+                               : kNoTrain;
+    const Int16 tD = domesticLeft
+                         ? departureMinute({kDomesticList, iD},
+                                           item(s.domesticDepartures, iD, kDomesticList).departTime)
+                         : kNoTrain;
+    if (domesticLeft && (!otherLeft || tO >= tD)) {
+      const Int16 minutes = withContext(std::string(kDomesticList) + " slot " + decimal(iD),
+                                        [&] { return sub16(tD, s.clockMinutes); });
+      entries.push_back({kDomesticDestination, minutes,
+                         item(s.domesticDepartures, iD++, kDomesticList).platform});
     } else {
-      const TrainRecord& t = item(s.otherDepartures, iO++);
-      entries.push_back({t.destination, sub16(tO, s.clockMinutes), t.platform});
+      const TrainRecord& t = item(s.otherDepartures, iO, kOtherList);
+      const Int16 minutes = withContext(std::string(kOtherList) + " slot " + decimal(iO),
+                                        [&] { return sub16(tO, s.clockMinutes); });
+      ++iO;
+      entries.push_back({t.destination, minutes, t.platform});
     }
   }
   return entries;
@@ -207,7 +220,7 @@ void drawDepartureBoard(Display& d, bool restartCycle) {
   const Grid g = boards::paintBoardFrame(d, kBoard, rows, noticeFor(trains));
   const double headingRow = boards::titleRows(d.layoutVariant).heading;
   const std::vector<BoardEntry> entries = boardEntries(d, rows);
-  for (int r = 0; r < rows; ++r) {
+  for (std::size_t r = 0; r < entries.size(); ++r) {
     boards::paintBoardRow(d.canvas(), g, kBoard, headingRow, kSlots[r], entries[r]);
   }
   d.presentCanvas(PageName::Board);

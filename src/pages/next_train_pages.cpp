@@ -22,8 +22,22 @@ std::string platformText(Int16 platform) { return decimal(platform); }
 Int16 otherPlatform(Int16 platform) { return platform == 1 ? 2 : 1; }
 
 // Types 1 to 3 subtract in floating point and round the difference.
-Int16 minutesFromClock(const std::string& departTime, Int16 clockMinutes) {
-  return round16(minuteOfDayExact(departTime) - clockMinutes);
+Int16 minutesFromClock(TrainSlot at, const std::string& departTime, Int16 clockMinutes) {
+  const double minute = departureMinuteExact(at, departTime);
+  return withContext(std::string(at.list) + " slot " + decimal(at.index),
+                     [&] { return round16(minute - clockMinutes); });
+}
+
+// The stops of a train. An empty text has no stop to show, which blacks the page; the error names
+// the record.
+std::vector<std::string> stopsOf(TrainSlot at, const std::string& stops) {
+  std::vector<std::string> list = split(stops, ',');
+  if (list.empty()) {
+    throw RuntimeError(ErrorKind::SubscriptOutOfRange, std::string(at.list) + " slot " +
+                                                           decimal(at.index) +
+                                                           " stops \"\": no stop to show");
+  }
+  return list;
 }
 
 void drawNextTrainPage(Display& d, const NextTrain& train, Grid g, PageName page) {
@@ -65,10 +79,12 @@ void drawMainPlatformScreen(Display& d, Int16 platform, PageName page) {
   const TimetableStore& s = d.store;
   const Grid g = pageGrid(d.canvas());
   const TrainRecord* chosen = nullptr;
+  Int16 slot = 0;
   for (Int16 i = 0; i < s.mainDepartureCount; ++i) {
-    const TrainRecord& r = item(s.mainDepartures, i);
+    const TrainRecord& r = item(s.mainDepartures, i, kMainList);
     if (r.platform == platform) {
       chosen = &r;
+      slot = i;
       break;
     }
   }
@@ -77,23 +93,34 @@ void drawMainPlatformScreen(Display& d, Int16 platform, PageName page) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
-  const Int16 minutes = minutesFromClock(chosen->departTime, s.clockMinutes);
+  const TrainSlot at{kMainList, slot};
+  const Int16 minutes = minutesFromClock(at, chosen->departTime, s.clockMinutes);
   if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
   drawNextTrainPage(
-      d, {chosen->destination, platformText(platform), minutes, split(chosen->stops, ','), false},
+      d, {chosen->destination, platformText(platform), minutes, stopsOf(at, chosen->stops), false},
       g, page);
 }
 
-// The first record of a list on this platform, with its minute of day.
+// The first record of a list on this platform, with its slot and minute of day.
 template <typename Record>
-std::optional<std::pair<const Record*, Int16>> firstOnPlatform(const std::vector<Record>& list,
-                                                              Int16 count, Int16 platform) {
+struct OnPlatform {
+  const Record* record;
+  TrainSlot at;
+  Int16 minute;
+};
+
+template <typename Record>
+std::optional<OnPlatform<Record>> firstOnPlatform(const std::vector<Record>& list, Int16 count,
+                                                  const char* listName, Int16 platform) {
   for (Int16 i = 0; i < count; ++i) {
-    const Record& r = item(list, i);
-    if (r.platform == platform) return std::make_pair(&r, minuteOfDay(r.departTime));
+    const Record& r = item(list, i, listName);
+    if (r.platform == platform) {
+      const TrainSlot at{listName, i};
+      return OnPlatform<Record>{&r, at, departureMinute(at, r.departTime)};
+    }
   }
   return std::nullopt;
 }
@@ -103,26 +130,31 @@ std::optional<std::pair<const Record*, Int16>> firstOnPlatform(const std::vector
 void drawAirportPlatformScreen(Display& d, Int16 platform, PageName page) {
   const TimetableStore& s = d.store;
   const Grid g = pageGrid(d.canvas());
-  const auto other = firstOnPlatform(s.otherDepartures, s.otherDepartureCount, platform);
-  const auto domestic = firstOnPlatform(s.domesticDepartures, s.domesticDepartureCount, platform);
+  const auto other = firstOnPlatform(s.otherDepartures, s.otherDepartureCount, kOtherList, platform);
+  const auto domestic =
+      firstOnPlatform(s.domesticDepartures, s.domesticDepartureCount, kDomesticList, platform);
   const std::string otherText = platformText(otherPlatform(platform));
   if (!other && !domestic) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
-  const Int16 otherTime = other ? other->second : kNoTrain;
-  const Int16 domesticTime = domestic ? domestic->second : kNoTrain;
-  // Only a train that exists can win: with no domestic record its 9999 is not a departure.
-  const bool domesticChosen = domestic && otherTime > domesticTime;
-  const Int16 minutes = sub16(domesticChosen ? domesticTime : otherTime, s.clockMinutes);
+  const Int16 otherTime = other ? other->minute : kNoTrain;
+  const Int16 domesticTime = domestic ? domestic->minute : kNoTrain;
+  // A train that exists always wins over a list without one, whatever its time: the 9999 of a
+  // missing train is no departure, and a real train may leave at minute 9999 or later.
+  const bool domesticChosen = domestic && (!other || otherTime > domesticTime);
+  const TrainSlot at = domesticChosen ? domestic->at : other->at;
+  const Int16 minutes = withContext(std::string(at.list) + " slot " + decimal(at.index), [&] {
+    return sub16(domesticChosen ? domesticTime : otherTime, s.clockMinutes);
+  });
   if (minutes > kDueWithin) {
     drawAllTrainsDepart(d, otherText, g.unitX, g.unitY);
     return;
   }
   NextTrain train{kDomesticDestination, platformText(platform), minutes, {kDomesticStop}, true};
   if (!domesticChosen) {
-    train.destination = other->first->destination;
-    train.stops = split(other->first->stops, ',');
+    train.destination = other->record->destination;
+    train.stops = stopsOf(other->at, other->record->stops);
   }
   drawNextTrainPage(d, train, g, page);
 }
@@ -132,11 +164,12 @@ void drawAirportPlatformScreen(Display& d, Int16 platform, PageName page) {
 void drawType1Screen(Display& d) {
   d.trapped("drawType1Screen", [&] {
     const Grid g = pageGrid(d.canvas());
-    const TrainRecord& r = item(d.store.mainDepartures, 0);
+    const TrainRecord& r = item(d.store.mainDepartures, 0, kMainList);
+    const TrainSlot at{kMainList, 0};
     drawNextTrainPage(d,
                       {r.destination, platformText(r.platform),
-                       minutesFromClock(r.departTime, d.store.clockMinutes), split(r.stops, ','),
-                       false},
+                       minutesFromClock(at, r.departTime, d.store.clockMinutes),
+                       stopsOf(at, r.stops), false},
                       g, PageName::Type1);
   });
 }

@@ -26,7 +26,6 @@ constexpr std::array<StripColours, 4> kStripColours{{
 // repaint from the top on the fourth.
 constexpr Int16 kScrollTick = 2;
 constexpr Int16 kRepaintTick = 4;
-constexpr Int16 kMaxScrollRepeats = 8;
 
 int firstRow(bool skipFirst) { return skipFirst ? 1 : 0; }
 int pixels(double value) { return round32(value); }
@@ -48,11 +47,15 @@ StripWindow stripWindow(Display& d, double unitX, double unitY) {
           .lastOffset = round16(d.stops().pixelHeight() - kStopsAreaHeight * unitY)};
 }
 
-// One scroll run, advanced a step per frame by the event loop.
+// One scroll run, driven frame by frame by the event loop. scrollDelay is the number of copies of
+// each step, and each copy is one display frame: 1 moves the strip a pixel a frame, 4 a pixel every
+// fourth frame, 0 copies nothing (the strip stays still on screen) while the run still takes a
+// frame per pixel. The frames a step is held need no work: a copy would put the same pixels there.
 struct ScrollRun {
   Display& d;
   std::function<void()> afterRun;
   int offset = 0;
+  int framesHeld = 0;  // frames the current step still stays on screen
 
   void finish() {
     d.window.setRetained(false);
@@ -67,6 +70,10 @@ struct ScrollRun {
       finish();
       return false;
     }
+    if (framesHeld > 0) {
+      --framesHeld;
+      return true;
+    }
     // Read afresh each step: a timetable repaint may have rendered a new strip of another height.
     const Grid g = pageGrid(d.canvas());
     const StripWindow w = stripWindow(d, g.unitX, g.unitY);
@@ -75,15 +82,12 @@ struct ScrollRun {
       finish();
       return false;
     }
-    // scrollDelay sets the pace by repetition only: the same step copied that many times. The
-    // frame paces the run here, so repeats past a few change nothing on screen and would only
-    // hold the window thread (32767 copies of a full-screen strip take seconds per step).
-    const Int16 repeats = std::min(d.scrollDelay, kMaxScrollRepeats);
-    for (Int16 i = 0; i < repeats; ++i) {
+    if (d.scrollDelay > 0) {
       d.window.copyFrom(d.stops(), 0, offset, w.shown.width(), w.shown.height(), w.shown.left,
                         w.shown.top);
     }
     d.window.refresh();
+    framesHeld = std::max<int>(d.scrollDelay, 1) - 1;
     if (offset >= w.lastOffset) {
       finish();
       return false;

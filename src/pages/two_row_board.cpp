@@ -31,8 +31,9 @@ constexpr boards::BoardLayout kBoard{
 };
 
 BoardEntry entry(const TimetableStore& s, int index) {
-  const TrainRecord& t = item(s.mainDepartures, index);
-  return {t.destination, minutesToDeparture(t.departTime, s.clockMinutes), t.platform};
+  const TrainRecord& t = item(s.mainDepartures, index, kMainList);
+  return {t.destination, minutesToDeparture({kMainList, index}, t.departTime, s.clockMinutes),
+          t.platform};
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/files.h"
 #include "support/log.h"
@@ -64,6 +65,24 @@ bool writePngAtomic(cairo_surface_t* image, const std::string& path) {
   const bool ok = writeTextAtomic(path, png, &error);
   if (!ok) logLine(error);
   return ok;
+}
+
+bool prepareFrameDir(const std::string& dir, std::string& why) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (!ec && !std::filesystem::is_directory(dir, ec)) {
+    why = "not a folder";
+    return false;
+  }
+  if (ec) {
+    why = ec.message();
+    return false;
+  }
+  if (::access(dir.c_str(), W_OK) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 bool writeFrame(cairo_surface_t* image, const std::string& dir, int number) {

@@ -50,6 +50,10 @@ class HeadlessWindow final : public Window {
   int frameNumber_ = 0;
 };
 
+// Makes the folder frames are written to, with its parents. False, with the reason, when it
+// cannot be made or is not a folder: better said once at start than at every frame.
+bool prepareFrameDir(const std::string& dir, std::string& why);
+
 // Writes a window image as dir/frame-NNNNNN.png (the number given), atomically.
 bool writeFrame(cairo_surface_t* image, const std::string& dir, int number);
 

@@ -183,6 +183,10 @@ std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless
     return std::nullopt;
   }
   if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
+    if (std::string why; !prepareFrameDir(dir, why)) {
+      logLine(std::string("PLASMA_FRAME_DIR ") + dir + " cannot hold the frames: " + why);
+      return std::nullopt;
+    }
     if (w.sdl) w.sdl->setFrameDir(dir);
     if (w.headless) w.headless->setFrameDir(dir);
   }

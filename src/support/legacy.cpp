@@ -24,7 +24,9 @@ const char* errorKindName(ErrorKind kind) {
 }
 
 RuntimeError::RuntimeError(ErrorKind kind, const std::string& message)
-    : std::runtime_error(std::string(errorKindName(kind)) + ": " + message), kind_(kind) {}
+    : std::runtime_error(std::string(errorKindName(kind)) + ": " + message),
+      kind_(kind),
+      message_(message) {}
 
 Int16 checked16(long long value) {
   if (value < -32768 || value > 32767) {
@@ -146,7 +148,11 @@ std::vector<std::string> split(std::string_view text, char separator) {
 
 double minuteOfDayExact(std::string_view hm) {
   const auto parts = split(hm, ':');
-  return lenientValue(item(parts, 0)) * 60.0 + lenientValue(item(parts, 1));
+  if (parts.size() < 2) {
+    throw RuntimeError(ErrorKind::SubscriptOutOfRange,
+                       "time \"" + escapeForLog(hm) + "\" has no minute part");
+  }
+  return lenientValue(parts[0]) * 60.0 + lenientValue(parts[1]);
 }
 
 Int16 minuteOfDay(std::string_view hm) { return round16(minuteOfDayExact(hm)); }

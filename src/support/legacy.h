@@ -27,10 +27,24 @@ class RuntimeError : public std::runtime_error {
  public:
   RuntimeError(ErrorKind kind, const std::string& message);
   ErrorKind kind() const { return kind_; }
+  // The message without the kind in front of it.
+  const std::string& message() const { return message_; }
 
  private:
   ErrorKind kind_;
+  std::string message_;
 };
+
+// Runs body; a RuntimeError from it is raised again, of the same kind, with "context: " in front of
+// its message, so that a log line can say which record or field it came from.
+template <typename F>
+auto withContext(const std::string& context, F&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const RuntimeError& e) {
+    throw RuntimeError(e.kind(), context + ": " + e.message());
+  }
+}
 
 using Int16 = std::int16_t;
 
@@ -78,8 +92,19 @@ const T& item(const std::vector<T>& list, long long index) {
   return list[static_cast<std::size_t>(index)];
 }
 
+// Slot i of a named list; past either end is a subscript error that names the list and the slot.
+template <typename T>
+const T& item(const std::vector<T>& list, long long index, std::string_view listName) {
+  if (index < 0 || index >= static_cast<long long>(list.size())) {
+    throw RuntimeError(ErrorKind::SubscriptOutOfRange,
+                       std::string(listName) + " has no slot " + std::to_string(index) +
+                           " (it holds " + std::to_string(list.size()) + ")");
+  }
+  return list[static_cast<std::size_t>(index)];
+}
+
 // Minutes after midnight of "H:M" as a double: lenient hours x 60 + lenient minutes. A text without
-// ":" has no minute part and is a subscript error.
+// ":" has no minute part and is a subscript error that quotes the text.
 double minuteOfDayExact(std::string_view hm);
 
 // The same, rounded half to even into a 16-bit integer.

@@ -209,3 +209,32 @@ TEST(Cycle, SetDisplayTypeStartsAtVariantOneInPhaseZero) {
 
 }  // namespace
 }  // namespace plasma
+
+namespace plasma {
+namespace {
+
+// The page named in the status and the log is what the window shows. A failed load blacks the
+// screen with a clear, and a clear draws the slideshow picture again while one is set: the status
+// then says "picture", and "black" only once no picture is left behind.
+TEST(PageOnScreen, AnErrorWhileAPictureShowsReportsThePicture) {
+  CycleRig rig(1);
+  rig.d().store.pictureFiles = {test::resourcePath("pictures/vantrel-small.png")};
+  rig.d().store.pictureCount = 1;
+  showNextScreen(rig.d(), true);  // no train: the slideshow
+  ASSERT_EQ(rig.d().currentPage(), PageName::Picture);
+
+  rig.http.pushFailure("connection refused");
+  rig.d().loadTimetable();
+  EXPECT_EQ(rig.d().currentPage(), PageName::Picture);
+  EXPECT_EQ(rig.pages.back(), "picture");
+  EXPECT_NE(test::pixel(rig.window.image(), 320, 180), colours::kBlack);  // inside the picture
+  EXPECT_EQ(test::pixel(rig.window.image(), 1000, 600), colours::kBlack);  // beside it
+
+  rig.main({train("ten past")});  // the next page fails, and took the picture away first
+  showNextScreen(rig.d(), true);
+  EXPECT_EQ(rig.d().currentPage(), PageName::Black);
+  EXPECT_EQ(test::pixel(rig.window.image(), 320, 180), colours::kBlack);
+}
+
+}  // namespace
+}  // namespace plasma

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "cycle/message_page.h"
 #include "test_support/golden.h"
 #include "test_support/rig.h"
@@ -211,7 +214,6 @@ TEST_F(MessagePage, MissingMessagesBlackTheScreen) {
     Int16 count;
   } cases[] = {
       {"no messages left after a load", {}, {}, 0},
-      {"a heading without a text", {"Heading one", "Heading two"}, {kShortText}, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -225,6 +227,92 @@ TEST_F(MessagePage, MissingMessagesBlackTheScreen) {
     EXPECT_EQ(test::pixel(rig.window.image(), 960, 540), colours::kBlack);
     EXPECT_EQ(d.screenPhase, 2);
   }
+}
+
+// A heading whose text is missing (line 10 empty, or with fewer parts than line 9) shows as "Heading|"
+// with an empty text does: heading and rules, no black screen.
+TEST_F(MessagePage, AMissingTextShowsLikeAnEmptyOne) {
+  struct Case {
+    const char* what;
+    const char* headings;
+    const char* texts;
+    Int16 index;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"an empty line 10", "Platform 2 closed", "", 0, {"Platform 2 closed"}},
+      {"an empty text", "Platform 2 closed|", "|", 0, {"Platform 2 closed"}},
+      {"line 10 one text short", "One|Two|Three", "First|Second", 2, {"Three"}},
+      {"the texts there still show", "One|Two|Three", "First|Second", 1, {"Two", "Second"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    rig.apply(test::document({{9, c.headings}, {10, c.texts}, {24, "10:00"}}));
+    rig.pages.clear();
+    RecordingSurface& rec = drawMessage(c.index);
+    EXPECT_EQ(rig.pages, std::vector<std::string>{"message"});
+    EXPECT_EQ(rec.texts(), c.shown);
+    EXPECT_EQ(rec.ops(Kind::Line).size(), 2u);
+  }
+}
+
+// The lines of a text with long words must stay above the rules: the size steps down while the
+// last line would reach the first rule, and at 10 pt the lines that still do not fit are left out
+// and said once in the log.
+TEST_F(MessagePage, TextLinesStayAboveTheRules) {
+  Surface& s = d.canvas();
+  const Grid g = pageGrid(s);
+  const MessageTextArea area = messageTextArea(g);
+  const double ruleTop = std::floor(137 * g.unitY) - 1;
+  // Words a little over half the wrapping width at a size: there every word takes a line of its
+  // own, so the text needs twice the lines the area rule counts on.
+  auto overHalfALine = [&](int size) {
+    s.setFontSize(size);
+    std::string word = "Wx";
+    while (s.textWidth(word) <= area.wrapWidth * 0.52) word += "x";
+    return word;
+  };
+  const std::string longWords = repeated(overHalfALine(20), 24);  // the area allows 20 pt
+  const std::string fortyFiveLines = repeated(overHalfALine(10), 45);  // the area allows 10 pt
+
+  struct Case {
+    const char* what;
+    std::string text;
+    bool smallerThanTheArea;  // stepped below the size the area alone allows
+    bool leftOut;
+  } cases[] = {
+      {"an ordinary text keeps the size of the area", kLongText, false, false},
+      {"long words step the size down", longWords, true, false},
+      {"too many lines even at 10 pt", fortyFiveLines, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int areaSize = fitMessageFontSize(s, c.text, area.targetArea);
+    ASSERT_GT(areaSize, 0);
+    const MessageTextLayout layout = layoutMessageText(s, c.text, area, ruleTop);
+    EXPECT_EQ(layout.fontSize < areaSize, c.smallerThanTheArea) << layout.fontSize;
+    EXPECT_EQ(layout.leftOut > 0, c.leftOut);
+    if (c.leftOut) {
+      EXPECT_EQ(layout.fontSize, 10);
+    }
+    ASSERT_FALSE(layout.lines.empty());
+    const double lineHeight = round16(s.textHeight(c.text));
+    for (const auto& [y, line] : layout.lines) EXPECT_LE(y + lineHeight, ruleTop) << line;
+    EXPECT_EQ(layout.lines.size() + layout.leftOut, wrapMessageText(s, c.text, area.wrapWidth).size());
+  }
+
+  // On the page: drawn above the rules, and the cut said once however often the page shows.
+  setMessages({"Notice"}, {fortyFiveLines});
+  ::testing::internal::CaptureStderr();
+  drawMessage(0);
+  RecordingSurface& rec = drawMessage(0);
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  for (const DrawOp& line : textLines(rec)) {
+    s.setFontSize(line.fontSize);
+    EXPECT_LE(line.y + round16(s.textHeight(line.text)), rec.ops(Kind::Line)[0].y);
+  }
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  EXPECT_NE(log.find("\"Notice\""), std::string::npos) << log;
+  EXPECT_NE(log.find("left out"), std::string::npos) << log;
 }
 
 TEST_F(MessagePage, StartsPhaseTwoAndStopsTheStopsTimer) {

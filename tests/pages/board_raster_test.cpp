@@ -84,3 +84,31 @@ TEST(BoardGolden, TwoRowBoardWithItsLastTrainNotice) {
 
 }  // namespace
 }  // namespace plasma::test
+
+namespace plasma::test {
+namespace {
+
+// A band's rounded end keeps inside the band's rows, as the band's own box does: no one-pixel rim
+// above or below where disc and band meet.
+TEST(BoardRaster, TheDiscEndsWhereItsBandEnds) {
+  struct Case {
+    Int16 displayType;
+    int topRow, bottomRow;  // the rows the first band's box covers
+  };
+  for (const Case c : {Case{1, 245, 380}, Case{0, 245, 450}}) {
+    SCOPED_TRACE(c.displayType);
+    BoardRig rig;
+    rig.main({train("Airport", "10:05")});
+    rig.board(c.displayType);
+    cairo_surface_t* shown = rig.window.image();
+    for (int x = 1100; x <= 1140; ++x) {
+      EXPECT_EQ(pixel(shown, x, c.topRow - 1), colours::kBoardBackground) << "above, x " << x;
+      EXPECT_EQ(pixel(shown, x, c.bottomRow + 1), colours::kBoardBackground) << "below, x " << x;
+    }
+    EXPECT_EQ(pixel(shown, 1110, c.topRow), colours::kAccentBlue);
+    EXPECT_EQ(pixel(shown, 1110, c.bottomRow), colours::kAccentBlue);
+  }
+}
+
+}  // namespace
+}  // namespace plasma::test

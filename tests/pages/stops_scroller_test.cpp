@@ -85,13 +85,28 @@ TEST(StopsScroller, RestsTwoTicksScrollsAPixelAFrameRestsAndIsRepaintedOnTheFour
   EXPECT_EQ(stripOffsets(rig.window), oneTo(kNineRowsTravel));
 }
 
-TEST(StopsScroller, ScrollDelayRepeatsEachStepsCopyButRefreshesOncePerStep) {
-  for (Int16 delay : {0, 3}) {
-    SCOPED_TRACE(delay);
+// Document line 8 is the number of copies of each step, and each copy is one display frame: 1
+// moves the strip a pixel a frame, 4 a pixel every fourth frame; 0 keeps it still, and the run
+// still takes a frame per pixel.
+TEST(StopsScroller, ScrollDelayIsTheFramesEachPixelStaysOnScreen) {
+  struct Case {
+    Int16 delay;
+    int frames;  // from the first step to the last
+    bool moves;
+  };
+  for (const Case c : {Case{1, 54, true}, Case{4, 4 * 54, true}, Case{0, 54, false},
+                       Case{-2, 54, false}}) {
+    SCOPED_TRACE(c.delay);
     ScrollRig rig;
-    rig.d().scrollDelay = delay;
-    rig.loop.advanceMs(2999);
-    EXPECT_EQ(stripOffsets(rig.window), oneTo(kNineRowsTravel, delay));
+    rig.d().scrollDelay = c.delay;
+    rig.loop.advanceMs(2000);  // the second stops tick starts the run
+    ASSERT_TRUE(rig.loop.animating());
+    rig.loop.advanceUs((c.frames - 2) * EventLoop::kFramePeriodUs);
+    EXPECT_TRUE(rig.loop.animating());  // not over before its frames have passed
+    rig.loop.advanceUs(4 * EventLoop::kFramePeriodUs);
+    EXPECT_FALSE(rig.loop.animating());
+    // One copy and one refresh per pixel, whatever the pace.
+    EXPECT_EQ(stripOffsets(rig.window), c.moves ? oneTo(kNineRowsTravel) : std::vector<int>{});
     EXPECT_EQ(rig.window.refreshCount(), kNineRowsTravel);
     EXPECT_TRUE(rig.d().timerStops.enabled());
   }

@@ -71,7 +71,7 @@ TEST(RenderTool, RendersPagesAndBlackForARejectedDocument) {
   std::fputs("ok\n", f);
   std::fclose(f);
   run("--type 3 --document " + bad + " --size 400x300 --out " + png, &status);
-  ASSERT_EQ(status, 0);
+  ASSERT_EQ(status, 3);  // refused
   img = cairo_image_surface_create_from_png(png.c_str());
   EXPECT_EQ(test::pixel(img, 200, 150), colours::kBlack);
   cairo_surface_destroy(img);
@@ -80,6 +80,53 @@ TEST(RenderTool, RendersPagesAndBlackForARejectedDocument) {
   EXPECT_NE(status, 0);
   run("--type 3 --document " + doc + " --size 10x10000000 --out " + png, &status);
   EXPECT_NE(status, 0);
+}
+
+std::string writeTemp(const std::string& name, const std::string& body) {
+  const std::string path = ::testing::TempDir() + name;
+  FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(body.c_str(), f);
+  std::fclose(f);
+  return path;
+}
+
+// A site checks a document with plasma-render before it goes live: only a page painted from an
+// accepted document passes, and an index the document does not have is an error, not index 0.
+TEST(RenderTool, TheExitStatusSaysWhetherTheDocumentWouldBeShown) {
+  const std::string png = ::testing::TempDir() + "render-status.png";
+  const std::string good = writeTemp("status-good.txt", test::document());
+  const std::string refused = writeTemp("status-refused.txt", test::document({{7, "many"}}));
+  const std::string badTime =
+      writeTemp("status-bad-time.txt", test::document({{15, "Airport Central|1005|1|Alpha"}}));
+  struct Case {
+    const char* name;
+    std::string args;
+    int status;
+  };
+  const Case cases[] = {
+      {"accepted", "--type 1 --document " + good, 0},
+      {"accepted, the second message", "--type 1 --document " + good + " --page message --message-index 1", 0},
+      {"refused", "--type 1 --document " + refused, 3},
+      {"refused, simulated", "--type 1 --document " + refused + " --simulate 5", 3},
+      {"accepted, simulated", "--type 1 --document " + good + " --simulate 5", 0},
+      {"accepted, but the page fails on a time", "--type 1 --document " + badTime, 4},
+      {"a message the document does not have",
+       "--type 1 --document " + good + " --page message --message-index 2", 2},
+      {"a picture in a document without pictures",
+       "--type 1 --document " + good + " --page picture --picture-index 0", 2},
+      {"a picture index with another page", "--type 1 --document " + good + " --picture-index 3", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(png.c_str());
+    int status = -1;
+    run(c.args + " --size 340x200 --out " + png, &status);
+    EXPECT_EQ(status, c.status);
+    // A refused or failed page is still written (black), an argument error writes nothing.
+    FILE* written = std::fopen(png.c_str(), "rb");
+    EXPECT_EQ(written != nullptr, c.status != 2 && c.args.find("--simulate") == std::string::npos);
+    if (written) std::fclose(written);
+  }
 }
 
 TEST(RenderTool, PicturePageShowsABundledPicture) {

@@ -1,5 +1,11 @@
 // plasma-render: paints one page of a display type from a timetable document into a PNG, or plays
-// the whole cycle on a virtual clock. Sites use it to check a document before it goes live.
+// the whole cycle on a virtual clock. Sites use it to check a document before it goes live, so the
+// exit status says whether the document would be shown:
+//   0  the page was painted from the accepted document
+//   1  the PNG could not be written
+//   2  wrong arguments, an unreadable document, or an index the document does not have
+//   3  the document is refused (the page renders black; the reason is on stderr)
+//   4  the document is accepted but the page fails on it (black; the reason is on stderr)
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -42,6 +48,20 @@ bool readDocument(const std::string& path, std::string& out) {
   return true;
 }
 
+enum Status { kPainted = 0, kNotWritten = 1, kUsage = 2, kRefused = 3, kPageFailed = 4 };
+
+// An index given for the message or picture page must name one the document has.
+bool indexInRange(const char* option, int index, int count, const char* what) {
+  if (index < count) return true;
+  if (count == 0) {
+    std::fprintf(stderr, "plasma-render: %s %d: the document has no %s\n", option, index, what);
+  } else {
+    std::fprintf(stderr, "plasma-render: %s %d is outside the document's %d %s (0 to %d)\n", option,
+                 index, count, what, count - 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,21 +90,21 @@ int main(int argc, char** argv) {
   if (!size) {
     std::fprintf(stderr, "plasma-render: --size \"%s\" is not WIDTHxHEIGHT (%d..%d)\n", sizeText.c_str(),
                  kMinCanvasSide, kMaxCanvasSide);
-    return 2;
+    return kUsage;
   }
   const int width = size->width, height = size->height;
   if (type < -32768 || type > 32767) {
     std::fprintf(stderr, "plasma-render: --type %d is outside the 16-bit range\n", type);
-    return 2;
+    return kUsage;
   }
   if (simulateSeconds < 0 && outPath.empty()) {
     std::fprintf(stderr, "plasma-render: give --out FILE.png, or --simulate SECONDS\n");
-    return 2;
+    return kUsage;
   }
   std::string document;
   if (!readDocument(documentPath, document)) {
     std::fprintf(stderr, "plasma-render: cannot read %s\n", documentPath.c_str());
-    return 2;
+    return kUsage;
   }
 
   VirtualEventLoop loop;
@@ -96,7 +116,13 @@ int main(int argc, char** argv) {
   d.loadStep();
 
   if (simulateSeconds >= 0) {
-    if (!framesDir.empty()) window.setFrameDir(framesDir);
+    if (!framesDir.empty()) {
+      if (std::string why; !prepareFrameDir(framesDir, why)) {
+        std::fprintf(stderr, "plasma-render: --frames %s: %s\n", framesDir.c_str(), why.c_str());
+        return kUsage;
+      }
+      window.setFrameDir(framesDir);
+    }
     d.onPagePresented = [&](PageName p) {
       std::printf("t=%.1f phase=%d page=%s variant=%d\n", loop.nowUs() / 1e6, d.screenPhase, pageNameText(p),
                   d.layoutVariant);
@@ -104,7 +130,7 @@ int main(int argc, char** argv) {
     d.setDisplayType(static_cast<Int16>(type));
     loop.advanceUs(static_cast<std::int64_t>(simulateSeconds * 1e6));
     std::fflush(stdout);
-    return 0;
+    return d.feed.everLoaded ? kPainted : kRefused;
   }
 
   // The state of setDisplayType's first step, at the chosen variant; then a load as the timer does.
@@ -112,7 +138,18 @@ int main(int argc, char** argv) {
   d.screenPhase = 0;
   d.layoutVariant = static_cast<Int16>(variant);
   d.applyTimetableResponse(d.timetableUrl(), {true, 200, document, ""});
-  if (d.feed.failuresInARow == 0) {
+  const bool accepted = d.feed.failuresInARow == 0;
+  bool pageFailed = false;
+  d.onTrappedError = [&](const std::string&) { pageFailed = true; };
+  if (accepted) {
+    const bool messageAsked = page == "message" || app.count("--message-index") > 0;
+    const bool pictureAsked = page == "picture" || app.count("--picture-index") > 0;
+    if ((messageAsked &&
+         !indexInRange("--message-index", messageIndex, d.store.messageCount, "messages")) ||
+        (pictureAsked &&
+         !indexInRange("--picture-index", pictureIndex, d.store.pictureCount, "pictures"))) {
+      return kUsage;
+    }
     d.messageIndex = static_cast<Int16>(messageIndex);
     d.store.pictureIndex = static_cast<Int16>(pictureIndex);
     d.type6Alternation = type6Page == "a" ? 2 : 1;
@@ -129,7 +166,15 @@ int main(int argc, char** argv) {
       d.trapped("showNextPicture", [&] { d.showNextPicture(false); });
     }
   }
-  if (!writePngAtomic(window.image(), outPath)) return 1;
+  if (!writePngAtomic(window.image(), outPath)) return kNotWritten;
   std::fprintf(stderr, "plasma-render: wrote %s (%s)\n", outPath.c_str(), pageNameText(d.currentPage()));
-  return 0;
+  if (!accepted) {
+    std::fprintf(stderr, "plasma-render: the document is refused (status %d)\n", kRefused);
+    return kRefused;
+  }
+  if (pageFailed) {
+    std::fprintf(stderr, "plasma-render: the page failed on this document (status %d)\n", kPageFailed);
+    return kPageFailed;
+  }
+  return kPainted;
 }
