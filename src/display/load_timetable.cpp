@@ -73,10 +73,10 @@ void noteGoodLoad(Display& d, const std::string& url) {
     const std::string failed = std::to_string(f.failuresInARow) + " failed load" +
                                (f.failuresInARow == 1 ? "" : "s");
     if (f.everLoaded) {
-      logLine("timetable " + urlForLog(url) + " is back after " + failed + " (" + durationText(now - f.lastGoodUs) +
+      logLine(LogPriority::Notice, "timetable " + urlForLog(url) + " is back after " + failed + " (" + durationText(now - f.lastGoodUs) +
               " without a good load" + (f.staleCleared ? ", train lists refilled" : "") + ")");
     } else {
-      logLine("timetable " + urlForLog(url) + " is back: first good load after " + failed);
+      logLine(LogPriority::Notice, "timetable " + urlForLog(url) + " is back: first good load after " + failed);
     }
   }
   f.everLoaded = true;

@@ -67,6 +67,7 @@ class CurlHttpClient final : public HttpClient {
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, reason);
+    if (!options_.userAgent.empty()) curl_easy_setopt(h, CURLOPT_USERAGENT, options_.userAgent.c_str());
 
     const CURLcode rc = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &r.status);

@@ -30,6 +30,7 @@ struct CurlClientOptions {
   long totalTimeoutMs = 10000;
   std::size_t maxBodyBytes = 1024 * 1024;
   long maxRedirects = 3;
+  std::string userAgent;  // sent with every request when not empty
 };
 std::unique_ptr<HttpClient> makeCurlHttpClient(const CurlClientOptions& options);
 

@@ -29,6 +29,7 @@ struct StatusReport {
   int failuresInARow = 0;
   long loads = 0;
   long failures = 0;
+  long pageChanges = 0;  // pages presented since the start
   std::string lastPageError;  // the last error a page's trap caught
   std::int64_t lastPageErrorWall = 0;
 };

@@ -23,6 +23,7 @@
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
 #include "platform/status_file.h"
+#include "platform/user_agent.h"
 #include "startup/command_line.h"
 #include "startup/splash.h"
 #include "startup/status_report.h"
@@ -42,8 +43,8 @@ constexpr const char* kUsage =
     "  PLASMA_FRAME_DIR=DIR     write every presented page as DIR/frame-NNNNNN.png\n"
     "  PLASMA_INSTANCE=NAME     separate single-instance name (one per screen)\n"
     "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n"
-    "files: status-NAME.json (replaced after every page and every 5 s) and, on SIGUSR1,\n"
-    "  screenshot-NAME.png in $STATE_DIRECTORY, else $XDG_RUNTIME_DIR/plasma-display\n";
+    "files: status-NAME.json and plasma-display-NAME.prom (replaced after every page and every\n"
+    "  5 s) and, on SIGUSR1, screenshot-NAME.png in $XDG_RUNTIME_DIR/plasma-display\n";
 
 // The status file stays fresh even on a page that lasts minutes, so a monitor can tell a live
 // display from a dead one by its age.
@@ -123,7 +124,7 @@ void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
         if (publisher) publisher->writeScreenshot();
         continue;
       }
-      logLine(std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
+      logLine(LogPriority::Notice, std::string("stopping on ") + strsignal(static_cast<int>(si.ssi_signo)));
       loop.quit();
     }
   });
@@ -144,12 +145,12 @@ bool startVideo() {
 // can start (a type outside 0..6 only gets a warning).
 std::optional<int> refuseArguments(const StartArguments& args, bool video) {
   if (args.outcome == StartArguments::Outcome::WrongCount) {
-    logLine(kArgumentsMessage);
+    logLine(LogPriority::Error, kArgumentsMessage);
     if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
     return 2;
   }
   if (args.outcome == StartArguments::Outcome::NotANumber || args.outcome == StartArguments::Outcome::BadUrl) {
-    logLine("cannot start: " + args.error);
+    logLine(LogPriority::Error, "cannot start: " + args.error);
     return 2;
   }
   if (args.displayType < 0 || args.displayType > 6) {
@@ -200,7 +201,10 @@ class ServiceReporting {
  public:
   ServiceReporting(Display& display, RealEventLoop& loop, const std::string& instanceName, PrivateFolder& folder)
       : display_(display), loop_(loop), status_(display, instanceName, folder) {
-    display.onPagePresented = [this](PageName) { publish(); };
+    display.onPagePresented = [this](PageName) {
+      status_.notePageChange();
+      publish();
+    };
     display.onTrappedError = [this](const std::string& what) { status_.notePageError(what); };
     statusTimer_ = &loop.createTimer("status file", kStatusRefreshMs, true, [this] { publish(); });
     status_.write();
@@ -327,7 +331,9 @@ int main(int argc, char** argv) {
 
   std::optional<DisplayWindow> window = openWindow(headless, args.screenIndex);
   if (!window) return 1;
-  std::unique_ptr<HttpClient> http = makeCurlHttpClient();
+  CurlClientOptions httpOptions;
+  httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName);
+  std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
   std::unique_ptr<ImageLoader> images = makePictureFileLoader();
   Display display(*window->window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
   display.screenIndex = args.screenIndex;

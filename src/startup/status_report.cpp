@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/headless_window.h"
+#include "startup/metrics.h"
 #include "support/legacy.h"
 #include "support/log.h"
 
@@ -15,8 +16,10 @@ StatusPublisher::StatusPublisher(const Display& display, std::string instance, P
       folder_(folder),
       instance_(std::move(instance)),
       statusName_(instanceFileName("status", instance_, ".json")),
+      metricsName_(instanceFileName("plasma-display", instance_, ".prom")),
       screenshotName_(instanceFileName("screenshot", instance_, ".png")),
       statusPath_(folder.path() + "/" + statusName_),
+      metricsPath_(folder.path() + "/" + metricsName_),
       screenshotPath_(folder.path() + "/" + screenshotName_) {}
 
 StatusPublisher::StatusPublisher(const Display& display, std::string instance, const std::string& folder)
@@ -25,8 +28,10 @@ StatusPublisher::StatusPublisher(const Display& display, std::string instance, c
       folder_(*ownFolder_),
       instance_(std::move(instance)),
       statusName_(instanceFileName("status", instance_, ".json")),
+      metricsName_(instanceFileName("plasma-display", instance_, ".prom")),
       screenshotName_(instanceFileName("screenshot", instance_, ".png")),
       statusPath_(folder + "/" + statusName_),
+      metricsPath_(folder + "/" + metricsName_),
       screenshotPath_(folder + "/" + screenshotName_) {}
 
 void StatusPublisher::notePageError(const std::string& what) {
@@ -57,6 +62,7 @@ StatusReport StatusPublisher::report() const {
   r.failures = f.failures;
   r.lastPageError = lastPageError_;
   r.lastPageErrorWall = lastPageErrorWall_;
+  r.pageChanges = pageChanges_;
   return r;
 }
 
@@ -76,7 +82,7 @@ std::string StatusPublisher::summary() const {
 
 void StatusPublisher::noteWrite(bool ok, const std::string& error) {
   if (!ok && !failing_) logLine(error + "; the status of this display is not published until it works again");
-  if (ok && failing_) logLine("status file " + statusPath_ + " is written again");
+  if (ok && failing_) logLine(LogPriority::Notice, "status file " + statusPath_ + " is written again");
   failing_ = !ok;
 }
 
@@ -84,7 +90,9 @@ bool StatusPublisher::write() {
   // The folder's problem was logged when it was refused; the display runs without a status.
   if (!folder_.usable()) return false;
   std::string error;
-  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), statusName_, statusJson(report()), &error);
+  const StatusReport r = report();
+  const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), statusName_, statusJson(r), &error) &&
+                  writeTextAtomicAt(folder_.fd(), folder_.path(), metricsName_, prometheusText(r), &error);
   noteWrite(ok, error);
   return ok;
 }
@@ -100,7 +108,8 @@ bool StatusPublisher::writeScreenshot() {
     return false;
   }
   const bool ok = writeTextAtomicAt(folder_.fd(), folder_.path(), screenshotName_, png, &error);
-  logLine(ok ? "screenshot written to " + screenshotPath_ : "cannot write the screenshot: " + error);
+  if (ok) logLine(LogPriority::Notice, "screenshot written to " + screenshotPath_);
+  else logLine("cannot write the screenshot: " + error);
   return ok;
 }
 

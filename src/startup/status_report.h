@@ -20,17 +20,20 @@ class StatusPublisher {
 
   // Remembers the last error a page's trap caught (the feed keeps its own).
   void notePageError(const std::string& what);
+  // Counts a page presented on the screen.
+  void notePageChange() { ++pageChanges_; }
 
   StatusReport report() const;
   // One line for `systemctl status`: what is on screen and how the feed is doing.
   std::string summary() const;
 
-  // Replace the status file / write the window image beside it. A failure is logged once until a
-  // write succeeds again.
+  // Replace the status file and the metrics beside it / write the window image beside them. A
+  // failure is logged once until a write succeeds again.
   bool write();
   bool writeScreenshot();
 
   const std::string& statusPath() const { return statusPath_; }
+  const std::string& metricsPath() const { return metricsPath_; }
   const std::string& screenshotPath() const { return screenshotPath_; }
 
  private:
@@ -40,11 +43,14 @@ class StatusPublisher {
   PrivateFolder& folder_;
   std::string instance_;
   std::string statusName_;
+  std::string metricsName_;
   std::string screenshotName_;
   std::string statusPath_;
+  std::string metricsPath_;
   std::string screenshotPath_;
   std::string lastPageError_;
   std::int64_t lastPageErrorWall_ = 0;
+  long pageChanges_ = 0;
   bool failing_ = false;
 };
 

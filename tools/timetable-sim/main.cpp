@@ -257,6 +257,10 @@ class Simulator {
     std::string line = std::string(stamp) + " " + what + " " + std::to_string(res.status);
     if (!note_.empty()) line += " (" + note_ + ")";
     note_.clear();
+    // Which screen asked: displays name themselves in their User-Agent.
+    if (const std::string agent = req.get_header_value("User-Agent"); !agent.empty()) {
+      line += " [" + plasma::escapeForLog(agent, 120) + "]";
+    }
     std::lock_guard<std::mutex> lock(printMutex_);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
