@@ -34,9 +34,9 @@ using namespace plasma;
 // such paths have their own tests.)
 class NoPictureFiles final : public ImageLoader {
  public:
-  bool pictureFileExists(const std::string&) override { return false; }
-  std::shared_ptr<const Picture> load(const std::string& path) override {
-    throw RuntimeError(ErrorKind::FileNotFound, path);
+  std::string version(const std::string&) override { return {}; }
+  PictureOutcome read(const std::string&, PictureLimits, const std::atomic<bool>&) override {
+    return {nullptr, true, "not found"};
   }
 };
 

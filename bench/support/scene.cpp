@@ -131,7 +131,7 @@ Scene::Scene(FrameSize size)
     : window_(size.width, size.height),
       paintWindow_(std::make_unique<PaintWindow>(window_)),
       http_(std::make_unique<FixedHttpClient>()),
-      images_(makeSdlImageLoader()),
+      images_(makePictureFileLoader()),
       display_(std::make_unique<Display>(*paintWindow_, loop_, *http_, *images_, FetchMode::Inline, screenCycle())) {
   Display& d = *display_;
   d.serverBaseUrl = "http://timetable.bench";

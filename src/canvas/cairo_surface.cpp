@@ -50,6 +50,7 @@ Picture::Picture(cairo_surface_t* image) : image_(image) {}
 Picture::~Picture() { cairo_surface_destroy(image_); }
 int Picture::width() const { return cairo_image_surface_get_width(image_); }
 int Picture::height() const { return cairo_image_surface_get_height(image_); }
+bool Picture::opaque() const { return cairo_image_surface_get_format(image_) != CAIRO_FORMAT_ARGB32; }
 
 CairoSurface::CairoSurface(int width, int height) { create(width, height); }
 
@@ -61,8 +62,10 @@ CairoSurface::~CairoSurface() {
 
 std::unique_ptr<CairoSurface> CairoSurface::fromPicture(const Picture& picture) {
   auto s = std::make_unique<CairoSurface>(picture.width(), picture.height());
-  s->erasePending_ = false;  // the picture covers every pixel
-  cairo_set_operator(s->cr_, CAIRO_OPERATOR_SOURCE);
+  // An opaque picture covers every pixel; a transparent one lies over the surface's back colour.
+  s->erasePending_ = !picture.opaque();
+  s->paintPendingErase();
+  cairo_set_operator(s->cr_, picture.opaque() ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
   cairo_set_source_surface(s->cr_, picture.cairo(), 0, 0);
   cairo_paint(s->cr_);
   cairo_set_operator(s->cr_, CAIRO_OPERATOR_OVER);
@@ -343,6 +346,8 @@ void CairoSurface::paintPendingErase() const {
   setSource(back_);
   cairo_paint(cr_);
   if (picture_) {
+    // Over, not source: outside the picture and under its transparent pixels the back colour stays.
+    cairo_set_operator(cr_, CAIRO_OPERATOR_OVER);
     cairo_set_source_surface(cr_, picture_->cairo(), 0, 0);
     cairo_paint(cr_);
   }
@@ -351,11 +356,16 @@ void CairoSurface::paintPendingErase() const {
 }
 
 void CairoSurface::setPicture(std::shared_ptr<const Picture> picture) {
+  // An opaque picture over the whole surface replaces every pixel an erase would paint.
+  if (picture && picture->opaque() && picture->width() >= width_ && picture->height() >= height_) {
+    erasePending_ = false;
+  }
   paintPendingErase();
   picture_ = std::move(picture);
   if (!picture_) return;
   cairo_save(cr_);
-  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  // Transparent pixels show the back colour the erase has just painted.
+  cairo_set_operator(cr_, picture_->opaque() ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
   cairo_set_source_surface(cr_, picture_->cairo(), 0, 0);
   cairo_rectangle(cr_, 0, 0, picture_->width(), picture_->height());
   cairo_fill(cr_);

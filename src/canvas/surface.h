@@ -14,7 +14,8 @@ namespace plasma {
 
 enum class FillStyle { Solid, Transparent };
 
-// A decoded picture held as an opaque RGB image; shared between the loader and the canvas.
+// A decoded picture: an RGB24 image, or premultiplied ARGB32 when it has transparent pixels;
+// shared between the loader and the canvas.
 class Picture {
  public:
   explicit Picture(cairo_surface_t* image);  // takes ownership
@@ -23,6 +24,7 @@ class Picture {
   Picture& operator=(const Picture&) = delete;
   int width() const;
   int height() const;
+  bool opaque() const;
   cairo_surface_t* cairo() const { return image_; }
 
  private:
@@ -83,7 +85,8 @@ class Surface {
 
   // Erases to the back colour, draws the background picture again and moves to (0, 0).
   virtual void clear() = 0;
-  // Makes a picture the background (drawn now at the top-left, natural size, under everything).
+  // Makes a picture the background (drawn now at the top-left, natural size, under everything;
+  // its transparent pixels show the back colour).
   virtual void setPicture(std::shared_ptr<const Picture> picture) = 0;
   virtual void removePicture() = 0;
   // True while a background picture is set: a clear then shows it, not the back colour alone.

@@ -1,5 +1,6 @@
 #include "display/display.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "plasma/artwork.h"
@@ -66,8 +67,10 @@ Display::Display(Window& w, EventLoop& l, HttpClient& http, ImageLoader& imgs, F
       pbLogoNavy_(logoHolder("logo-navy.bmp")),
       pbLogoGreen_(logoHolder("logo-green.bmp")),
       http_(http),
-      fetcher_(std::make_unique<FetchWorker>(http, l, fetchMode)) {
+      fetcher_(std::make_unique<FetchWorker>(http, l, fetchMode)),
+      pictures_(std::make_unique<PictureWorker>(imgs, l, fetchMode)) {
   staleSeconds = staleSecondsFromEnvironment();
+  pictures_->onDecoded([this](const std::string& path) { pictureDecoded(path); });
 }
 
 // The timers and the animation call into this Display: they leave the loop with it, so none can
@@ -128,7 +131,10 @@ void Display::presentCanvas(PageName page) {
     stopsStripOnScreen = false;
     timerStops.setEnabled(false);
   }
+  // Any page shown takes the place of a picture page still waiting for its picture.
+  pendingPicture_.clear();
   plasma::presentCanvas(canvas(), window, wipeEnabled, wipeSteps);
+  wantPictures();
   currentPage_ = page;
   window.pagePresented(pageNameText(page));
   if (onPagePresented) onPagePresented(page);
@@ -136,6 +142,7 @@ void Display::presentCanvas(PageName page) {
 
 void Display::showNextPicture(bool restartCycle) {
   if (restartCycle) tickCount = 0;
+  pendingPicture_.clear();
   if (store.pictureCount == 0) {
     clearCanvas();
     return;
@@ -143,12 +150,56 @@ void Display::showNextPicture(bool restartCycle) {
   if (restartCycle) store.pictureIndex = add16(store.pictureIndex, 1);
   if (store.pictureIndex >= store.pictureCount) store.pictureIndex = 0;
   const std::string& path = item(store.pictureFiles, store.pictureIndex);
-  if (!images.pictureFileExists(path)) {
+  wantPictures();
+  if (const auto outcome = pictures_->find(path)) {
+    showPicture(path, *outcome);
+    return;
+  }
+  // Still being decoded: the page appears when its picture does; until then the previous page
+  // stays, without a stops strip running over it.
+  pendingPicture_ = path;
+  stopsStripOnScreen = false;
+  timerStops.setEnabled(false);
+}
+
+void Display::showPicture(const std::string& path, const PictureOutcome& outcome) {
+  if (outcome.missing) {
+    // The path comes from the server: escaped, so it cannot forge or erase log lines.
+    logLine("picture " + escapeForLog(path, 200) + ": " + outcome.reason);
     clearCanvas();
     return;
   }
-  canvas().setPicture(images.load(path));
+  if (!outcome.picture) throw RuntimeError(ErrorKind::InvalidPicture, outcome.reason);
+  canvas().setPicture(outcome.picture);
   presentCanvas(PageName::Picture);
+}
+
+void Display::pictureDecoded(const std::string& path) {
+  if (pendingPicture_.empty() || pendingPicture_ != path) return;
+  pendingPicture_.clear();
+  const auto outcome = pictures_->find(path);
+  if (!outcome) return;
+  trapped("showNextPicture", [&] {
+    canvas().removePicture();
+    canvas().clear();
+    showPicture(path, *outcome);
+  });
+}
+
+void Display::wantPictures() {
+  const auto count = static_cast<std::size_t>(std::max<int>(0, store.pictureCount));
+  if (count == 0 || store.pictureFiles.empty()) {
+    pictures_->want({}, {});
+    return;
+  }
+  const std::size_t n = std::min(count, store.pictureFiles.size());
+  // The picture of the page on screen (a load redraws it) and the one the next page change shows.
+  const auto index = static_cast<std::size_t>(std::max<int>(0, store.pictureIndex));
+  const std::size_t current = index >= n ? 0 : index;
+  const std::size_t next = current + 1 >= n ? 0 : current + 1;
+  std::vector<std::string> paths{store.pictureFiles[current]};
+  if (next != current) paths.push_back(store.pictureFiles[next]);
+  pictures_->want(paths, PictureLimits{pbDraw_->pixelWidth(), pbDraw_->pixelHeight()});
 }
 
 void Display::trapError(const char* procedure, const RuntimeError& e) {

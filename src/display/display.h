@@ -142,6 +142,12 @@ class Display {
   void setBoardColours();
   void presentCanvas(PageName page);
   void showNextPicture(bool restartCycle);
+  // Names the slideshow's current and next picture to the picture worker, so the next picture page
+  // finds its picture decoded. Called after every page shown and every load.
+  void wantPictures();
+  // True while a picture page waits for its picture (shown when it is decoded).
+  bool picturePending() const { return !pendingPicture_.empty(); }
+  const PictureWorker& pictureWorker() const { return *pictures_; }
 
   // ---- timetable feed (load_timetable.cpp) ----
   // One load as at start-up: fetch, parse, apply, redraw; a failure blacks the screen. The window
@@ -188,6 +194,10 @@ class Display {
   Surface* stopsOverride_ = nullptr;
   HttpClient& http_;
   std::unique_ptr<FetchWorker> fetcher_;
+  std::unique_ptr<PictureWorker> pictures_;
+  std::string pendingPicture_;
+  void showPicture(const std::string& path, const PictureOutcome& outcome);
+  void pictureDecoded(const std::string& path);
   PageName currentPage_ = PageName::Black;
   EventLoop::AnimationId animation_ = 0;
 };

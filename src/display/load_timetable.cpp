@@ -156,6 +156,8 @@ void Display::applyTimetableResponse(const std::string& url, const HttpResponse&
   }
   noteGoodLoad(*this, url);
   applyParsedTimetable(*this, std::move(parsed));
+  // The next picture is decoded ahead from the new list.
+  wantPictures();
   trapped("loadTimetable", [this] { procedures.redrawWithNewData(*this); });
 }
 

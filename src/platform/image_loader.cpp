@@ -1,196 +1,205 @@
 #include "platform/image_loader.h"
 
-#include <SDL.h>
-#include <SDL_image.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <vector>
+#include <map>
+#include <mutex>
+#include <thread>
 
+#include "platform/event_loop.h"
 #include "support/legacy.h"
-#include "support/log.h"
 
 namespace plasma {
 namespace {
 
-unsigned be16(const unsigned char* p) { return (p[0] << 8) | p[1]; }
-unsigned le16(const unsigned char* p) { return p[0] | (p[1] << 8); }
-std::uint32_t be32(const unsigned char* p) {
-  return (std::uint32_t{p[0]} << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-std::int32_t le32(const unsigned char* p) {
-  return static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24));
-}
-
-bool jpegDimensions(const unsigned char* d, std::size_t n, int& w, int& h) {
-  std::size_t i = 2;
-  while (i + 4 <= n) {
-    if (d[i] != 0xFF) return false;
-    const unsigned char marker = d[i + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++i;
-      continue;
-    }
-    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      i += 2;
-      continue;
-    }
-    const std::size_t len = be16(d + i + 2);
-    const bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                     marker != 0xCC;
-    if (sof) {
-      if (i + 9 > n) return false;
-      h = static_cast<int>(be16(d + i + 5));
-      w = static_cast<int>(be16(d + i + 7));
-      return true;
-    }
-    if (len < 2) return false;
-    i += 2 + len;
-  }
-  return false;
-}
-
-}  // namespace
-
-bool pictureDimensions(const unsigned char* d, std::size_t n, int& w, int& h) {
-  if (n >= 24 && std::memcmp(d, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(d + 12, "IHDR", 4) == 0) {
-    const std::uint32_t pw = be32(d + 16), ph = be32(d + 20);
-    if (pw > 0x7fffffff || ph > 0x7fffffff) return false;
-    w = static_cast<int>(pw);
-    h = static_cast<int>(ph);
-    return true;
-  }
-  if (n >= 10 && (std::memcmp(d, "GIF87a", 6) == 0 || std::memcmp(d, "GIF89a", 6) == 0)) {
-    w = static_cast<int>(le16(d + 6));
-    h = static_cast<int>(le16(d + 8));
-    return true;
-  }
-  if (n >= 26 && d[0] == 'B' && d[1] == 'M') {
-    const std::int32_t header = le32(d + 14);
-    if (header == 12) {
-      w = static_cast<int>(le16(d + 18));
-      h = static_cast<int>(le16(d + 20));
-    } else {
-      w = le32(d + 18);
-      const std::int32_t bh = le32(d + 22);
-      h = bh == INT32_MIN ? -1 : (bh < 0 ? -bh : bh);
-    }
-    return true;
-  }
-  if (n >= 4 && d[0] == 0xFF && d[1] == 0xD8) return jpegDimensions(d, n, w, h);
-  return false;
-}
-
-std::shared_ptr<const Picture> decodePicture(const unsigned char* data, std::size_t size,
-                                             const std::string& what) {
-  int w = 0, h = 0;
-  if (!pictureDimensions(data, size, w, h)) {
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " is not a BMP, PNG, JPEG or GIF picture");
-  }
-  if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) {
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " is " + std::to_string(w) + " x " +
-                                                      std::to_string(h) +
-                                                      " pixels (at most 8192 x 8192 are shown)");
-  }
-  SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
-  SDL_Surface* decoded = rw ? IMG_Load_RW(rw, 1) : nullptr;
-  if (!decoded) {
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be decoded: " + IMG_GetError());
-  }
-  // The decoded size must match what the header promised, or the header check meant nothing.
-  if (decoded->w > kMaxPictureSide || decoded->h > kMaxPictureSide) {
-    SDL_FreeSurface(decoded);
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " decodes larger than 8192 x 8192");
-  }
-  // Palette pictures need SDL's own conversion; every other format is converted straight into the
-  // picture's pixels, without a third full-size copy (a 1080p picture would otherwise hold 22 MB
-  // at its peak instead of 14 MB).
-  SDL_Surface* source = decoded;
-  if (SDL_ISPIXELFORMAT_INDEXED(decoded->format->format)) {
-    source = SDL_ConvertSurfaceFormat(decoded, SDL_PIXELFORMAT_XRGB8888, 0);
-    SDL_FreeSurface(decoded);
-    if (!source) {
-      throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be converted: " + SDL_GetError());
-    }
-  }
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, source->w, source->h);
-  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
-    SDL_FreeSurface(source);
-    cairo_surface_destroy(image);
-    throw RuntimeError(ErrorKind::InvalidPicture, what + ": no memory for the picture");
-  }
-  cairo_surface_flush(image);
-  SDL_LockSurface(source);
-  const int converted = SDL_ConvertPixels(
-      source->w, source->h, source->format->format, source->pixels, source->pitch,
-      SDL_PIXELFORMAT_XRGB8888, cairo_image_surface_get_data(image), cairo_image_surface_get_stride(image));
-  SDL_UnlockSurface(source);
-  SDL_FreeSurface(source);
-  if (converted != 0) {
-    cairo_surface_destroy(image);
-    throw RuntimeError(ErrorKind::InvalidPicture, what + " cannot be converted: " + SDL_GetError());
-  }
-  cairo_surface_mark_dirty(image);
-  return std::make_shared<Picture>(image);
-}
-
-namespace {
+PictureOutcome missing(std::string reason) { return {nullptr, true, std::move(reason)}; }
 
 // Enough of a path to find the file; a longer one is cut in the log.
 constexpr std::size_t kShownPathBytes = 200;
 
-class SdlImageLoader final : public ImageLoader {
+class PictureFileLoader final : public ImageLoader {
  public:
-  bool pictureFileExists(const std::string& path) override {
-    // The path comes from the server: escaped, so it cannot forge or erase log lines.
-    const std::string shown = escapeForLog(path, kShownPathBytes);
+  std::string version(const std::string& path) override {
     struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-      logLine("picture " + shown + ": not found");
-      return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      logLine("picture " + shown + ": not a regular file, not shown");
-      return false;
-    }
-    if (st.st_size > kMaxPictureFileBytes) {
-      logLine("picture " + shown + ": " + std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
-      return false;
-    }
-    return true;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mode) +
+           ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_nsec);
   }
 
-  std::shared_ptr<const Picture> load(const std::string& path) override {
-    const std::string shown = escapeForLog(path, kShownPathBytes);
-    // O_NONBLOCK so that a path swapped for a FIFO after the test cannot block the display.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  PictureOutcome read(const std::string& path, PictureLimits keep, const std::atomic<bool>& cancel) override {
+    // O_NONBLOCK so that a FIFO (or a path swapped for one) cannot block the worker; whatever was
+    // opened is checked again before a byte is read.
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-      throw RuntimeError(ErrorKind::FileNotFound, shown + ": " + std::strerror(errno));
+      if (errno == ENOENT || errno == ENOTDIR || path.empty()) return missing("not found");
+      return missing(std::string("cannot be opened: ") + std::strerror(errno));
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxPictureFileBytes) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
-      throw RuntimeError(ErrorKind::InvalidPicture, shown + " is not a regular file within 64 MiB");
+      return missing("not a regular file, not shown");
+    }
+    if (st.st_size > kMaxPictureFileBytes) {
+      ::close(fd);
+      return missing(std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
     }
     std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    // In slices, so a slow network file can still be given up between two of them.
+    constexpr std::size_t kSlice = 1u << 20;
+    while (got < bytes.size() && !cancel.load(std::memory_order_relaxed)) {
+      const ssize_t n = ::read(fd, bytes.data() + got, std::min(kSlice, bytes.size() - got));
+      if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
     ::close(fd);
     bytes.resize(got);
-    return decodePicture(bytes.data(), bytes.size(), shown);
+    try {
+      // The path comes from the server: escaped, so a decode error cannot forge or erase log lines.
+      return {decodePicture(bytes.data(), bytes.size(), escapeForLog(path, kShownPathBytes), keep, &cancel),
+              false, {}};
+    } catch (const RuntimeError& e) {
+      return {nullptr, false, e.what()};
+    }
   }
 };
 
 }  // namespace
 
-std::unique_ptr<ImageLoader> makeSdlImageLoader() { return std::make_unique<SdlImageLoader>(); }
+std::unique_ptr<ImageLoader> makePictureFileLoader() { return std::make_unique<PictureFileLoader>(); }
+
+// Shared with the worker thread, which may outlive the PictureWorker when a decode is stuck.
+struct PictureWorker::State {
+  ImageLoader& loader;
+  EventLoop& loop;
+  const FetchMode mode;
+
+  mutable std::mutex mutex;
+  std::condition_variable cv;
+  bool stop = false;
+  bool exited = false;
+  bool dirty = false;  // the wanted list changed or asks to be checked again
+  std::vector<std::string> wanted;
+  PictureLimits keep;
+  struct Entry {
+    std::string version;
+    PictureLimits keep;
+    PictureOutcome outcome;
+  };
+  std::map<std::string, Entry> done;
+  std::string reading;  // the path the worker reads now
+  std::atomic<bool> cancel{false};
+  std::atomic<bool> busy{false};
+  std::function<void(const std::string&)> onDecoded;  // loop thread only
+
+  State(ImageLoader& l, EventLoop& lp, FetchMode m) : loader(l), loop(lp), mode(m) {}
+
+  bool isWanted(const std::string& path) const {
+    return std::find(wanted.begin(), wanted.end(), path) != wanted.end();
+  }
+
+  // Reads one path unless its outcome is still current; the lock is held on entry and on return.
+  // True when a new outcome was stored.
+  bool refresh(std::unique_lock<std::mutex>& lock, const std::string& path, PictureLimits limits) {
+    lock.unlock();
+    const std::string v = loader.version(path);
+    lock.lock();
+    const auto it = done.find(path);
+    if (it != done.end() && it->second.version == v && it->second.keep == limits) return false;
+    reading = path;
+    cancel = false;
+    lock.unlock();
+    PictureOutcome outcome = loader.read(path, limits, cancel);
+    lock.lock();
+    reading.clear();
+    if (stop || cancel || !isWanted(path) || !(keep == limits)) return false;
+    done[path] = Entry{v, limits, std::move(outcome)};
+    return true;
+  }
+
+  static void work(const std::shared_ptr<State>& s) {
+    std::unique_lock<std::mutex> lock(s->mutex);
+    while (!s->stop) {
+      s->cv.wait(lock, [&] { return s->stop || s->dirty; });
+      s->dirty = false;
+      const std::vector<std::string> paths = s->wanted;
+      const PictureLimits limits = s->keep;
+      s->busy = true;
+      for (const std::string& path : paths) {
+        if (s->stop || (s->dirty && !s->isWanted(path))) break;
+        if (s->refresh(lock, path, limits)) {
+          s->loop.post([s, path] {
+            if (!s->stop && s->onDecoded) s->onDecoded(path);
+          });
+        }
+      }
+      s->busy = false;
+    }
+    s->exited = true;
+    s->cv.notify_all();
+  }
+};
+
+PictureWorker::PictureWorker(ImageLoader& loader, EventLoop& loop, FetchMode mode)
+    : state_(std::make_shared<State>(loader, loop, mode)) {
+  if (mode == FetchMode::WorkerThread) {
+    std::thread([s = state_] { State::work(s); }).detach();
+  } else {
+    state_->exited = true;
+  }
+}
+
+PictureWorker::~PictureWorker() {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->stop = true;
+  state_->cancel = true;
+  state_->onDecoded = nullptr;
+  state_->cv.notify_all();
+  // Every decoder stops at its next row when cancelled; only a read stuck in the kernel (a dead
+  // network share) does not, and the thread is then left to end with the process.
+  state_->cv.wait_for(lock, std::chrono::seconds(1), [&] { return state_->exited; });
+}
+
+void PictureWorker::want(const std::vector<std::string>& paths, PictureLimits keep) {
+  State& s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  const bool keepChanged = !(s.keep == keep);
+  s.wanted = paths;
+  s.keep = keep;
+  // Pictures no longer wanted are let go at once (the canvas keeps its own reference).
+  for (auto it = s.done.begin(); it != s.done.end();) {
+    it = s.isWanted(it->first) ? std::next(it) : s.done.erase(it);
+  }
+  if (!s.reading.empty() && (!s.isWanted(s.reading) || keepChanged)) s.cancel = true;
+  if (s.mode == FetchMode::Inline) {
+    for (const std::string& path : paths) s.refresh(lock, path, keep);
+    return;
+  }
+  s.dirty = true;
+  s.cv.notify_all();
+}
+
+std::optional<PictureOutcome> PictureWorker::find(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const auto it = state_->done.find(path);
+  if (it == state_->done.end()) return std::nullopt;
+  return it->second.outcome;
+}
+
+void PictureWorker::onDecoded(std::function<void(const std::string& path)> callback) {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->onDecoded = std::move(callback);
+}
+
+bool PictureWorker::busy() const { return state_->busy; }
 
 }  // namespace plasma

@@ -455,7 +455,7 @@ int main(int argc, char** argv) {
   CurlClientOptions httpOptions;
   httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName);
   std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
-  std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
+  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
   // The canvas face is resolved and loaded once; doing it now keeps it off the first page.
   standingFace(false);
   standingFace(true);

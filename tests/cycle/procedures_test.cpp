@@ -19,7 +19,7 @@ struct Parts {
   VirtualEventLoop loop;
   HeadlessWindow window{340, 200};
   test::ScriptedHttpClient http;
-  std::unique_ptr<ImageLoader> images = makeSdlImageLoader();
+  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
   CountingProcedures procedures;
 
   std::unique_ptr<Display> display() {

@@ -66,7 +66,7 @@ depends=$(dpkg-deb -f "$display" Depends)
 recommends=$(dpkg-deb -f "$display" Recommends)
 echo "plasma-display depends: $depends; recommends: $recommends"
 has() { grep -Eq "(^|, )$2( |,|$)" <<<"$1"; }
-for needed in fonts-liberation libsdl2-2.0-0 libsdl2-image-2.0-0 libcairo2 libcurl4 libfontconfig1 \
+for needed in fonts-liberation libsdl2-2.0-0 libspng0 libjpeg62-turbo libgif7 libcairo2 libcurl4 libfontconfig1 \
   libegl1 libgles2 libgbm1 libdrm2; do
   has "$depends" "$needed" || fail "plasma-display Depends lacks $needed"
 done

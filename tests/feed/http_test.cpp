@@ -199,7 +199,7 @@ struct LiveDisplay {
   explicit LiveDisplay(const CurlClientOptions& options)
       : window(1360, 770),
         client(makeCurlHttpClient(options)),
-        images(makeSdlImageLoader()),
+        images(makePictureFileLoader()),
         display(window, loop, *client, *images, FetchMode::WorkerThread, screenCycle()) {
     display.loadStep();
     display.timerDisplay.setEnabled(false);

@@ -40,7 +40,7 @@ class LiveDisplay {
   explicit LiveDisplay(const CurlClientOptions& options, int width = 340, int height = 200)
       : window(width, height),
         http(makeCurlHttpClient(options)),
-        images(makeSdlImageLoader()),
+        images(makePictureFileLoader()),
         d(std::make_unique<Display>(window, loop, *http, *images, FetchMode::WorkerThread, screenCycle())) {
     d->loadStep();
     d->displayType = 3;  // a next-train page with a scrolling stops list

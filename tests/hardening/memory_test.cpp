@@ -45,7 +45,7 @@ class ServerProcess {
       HostileServer server;
       install(server);
       const int port = server.port();
-      // A short write leaves the parent with port 0, which its own check reports.
+      // A short write leaves the parent's read short, which it already treats as no server.
       if (::write(fds[1], &port, sizeof port) != sizeof port) ::_exit(1);
       while (true) ::pause();
     }

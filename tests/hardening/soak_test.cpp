@@ -120,7 +120,7 @@ TEST_P(Soak, TheCycleNeverStallsAndMemoryStaysFlat) {
   VirtualEventLoop loop;
   HeadlessWindow window(340, 200);
   RandomServer server(loop, type, 1000u + static_cast<std::uint32_t>(type));
-  const auto images = makeSdlImageLoader();
+  const auto images = makePictureFileLoader();
   Display d(window, loop, server, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "http://timetable.test";
   long presented = 0;

@@ -41,15 +41,10 @@ std::string ratioText(const Paired& p) {
   return text;
 }
 
-// The picture page decodes its file on every page change: about 60 ms at 1080p here, far over
-// the page budget, and reported by plasma-bench instead of failing every run (see bench/README.md).
-bool hasPageBudget(PageFamily f) { return f != PageFamily::Picture; }
-
 TEST(PerfBudget, EveryPageWithAWarmGlyphCacheCostsAtMostThreeFrameCopies) {
   Scene scene(kFullHd);
   FrameCopy copy(kFullHd);
   for (PageFamily f : kPageFamilies) {
-    if (!hasPageBudget(f)) continue;
     scene.prepare(f);
     const Paired p = timeAgainstFrameCopy([&] { scene.paint(); }, copy, 15, 2);
     RecordProperty(familyName(f), ratioText(p));
@@ -105,8 +100,7 @@ TEST(PerfBudget, TheFirstPageAfterStartTakesAtMostThirtyMsAt1080pAndSixtyAt4k) {
   for (FrameSize size : {kFullHd, kUltraHd}) {
     const double budgetMs = size.width > 1920 ? 60 : 30;
     for (PageFamily f : kPageFamilies) {
-      if (!hasPageBudget(f)) continue;
-      std::vector<double> ms;
+        std::vector<double> ms;
       for (int run = 0; run < 3; ++run) {
         const ColdFigures c = runColdChild(
             {"/proc/self/exe"},

@@ -12,10 +12,12 @@ HttpResponse ScriptedHttpClient::get(const std::string& url) {
   return r;
 }
 
-Rig::Rig(int width, int height)
+Rig::Rig(int width, int height) : Rig(width, height, makePictureFileLoader(), FetchMode::Inline) {}
+
+Rig::Rig(int width, int height, std::unique_ptr<ImageLoader> loader, FetchMode mode)
     : window(width, height),
-      images(makeSdlImageLoader()),
-      display(std::make_unique<Display>(window, loop, http, *images, FetchMode::Inline, screenCycle())) {
+      images(std::move(loader)),
+      display(std::make_unique<Display>(window, loop, http, *images, mode, screenCycle())) {
   display->onPagePresented = [this](PageName p) { pages.push_back(pageNameText(p)); };
   display->serverBaseUrl = "http://timetable.test";
   display->loadStep();

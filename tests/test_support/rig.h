@@ -30,6 +30,8 @@ class ScriptedHttpClient final : public HttpClient {
 // Everything a test needs around one Display.
 struct Rig {
   explicit Rig(int width = 1360, int height = 770);
+  // A display whose pictures come from `loader`, decoded on the picture worker in `mode`.
+  Rig(int width, int height, std::unique_ptr<ImageLoader> loader, FetchMode mode);
   VirtualEventLoop loop;
   HeadlessWindow window;
   ScriptedHttpClient http;

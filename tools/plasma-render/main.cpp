@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   VirtualEventLoop loop;
   HeadlessWindow window(width, height);
   DocumentHttpClient http(document);
-  auto images = makeSdlImageLoader();
+  auto images = makePictureFileLoader();
   Display d(window, loop, http, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "file-document";
   d.loadStep();
