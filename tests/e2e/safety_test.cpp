@@ -40,10 +40,12 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // A command line run in a private mount namespace, so it can lay its own /tmp or resolver
-// configuration over the machine's without touching them; exec keeps the pid.
+// configuration over the machine's without touching them; exec keeps the pid. The program is
+// opened before the set-up and run through that descriptor, so a checkout that itself lives under
+// /tmp is not hidden by the private /tmp laid over it.
 std::vector<std::string> inPrivateMounts(const std::string& setUp, const std::vector<std::string>& argv) {
-  std::string command = setUp + " && exec";
-  for (const std::string& a : argv) command += " '" + a + "'";
+  std::string command = "exec 9<'" + argv.at(0) + "' && " + setUp + " && exec /proc/self/fd/9";
+  for (std::size_t i = 1; i < argv.size(); ++i) command += " '" + argv[i] + "'";
   return {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", command};
 }
 
