@@ -1,11 +1,14 @@
 #include "canvas/cairo_surface.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "canvas/fonts.h"
+#include "canvas/window_image.h"
 #include "support/legacy.h"
 #include "support/log.h"
 #include "support/utf8.h"
@@ -56,8 +59,20 @@ CairoSurface::CairoSurface(int width, int height) { create(width, height); }
 
 CairoSurface::~CairoSurface() {
   forgetDiscs();
+  destroy();
+}
+
+void CairoSurface::destroy() {
   if (cr_) cairo_destroy(cr_);
   if (surface_) cairo_surface_destroy(surface_);
+  if (pixels_) ::munmap(pixels_, pixelBytes_);
+  cr_ = nullptr;
+  surface_ = nullptr;
+  pixels_ = nullptr;
+  pixelBytes_ = 0;
+  standIn_.reset();
+  window_ = nullptr;
+  pictureOnWindow_ = false;  // the window is given a new size too
 }
 
 std::unique_ptr<CairoSurface> CairoSurface::fromPicture(const Picture& picture) {
@@ -80,11 +95,19 @@ void CairoSurface::create(int width, int height) {
     throw RuntimeError(ErrorKind::Overflow, "surface of " + std::to_string(width) + " x " +
                                                 std::to_string(height) + " pixels is too large");
   }
-  if (cr_) cairo_destroy(cr_);
-  if (surface_) cairo_surface_destroy(surface_);
+  destroy();
   width_ = width;
   height_ = height;
-  surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width);
+  const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+  void* mem = bytes == 0 ? MAP_FAILED : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mem != MAP_FAILED) {
+    pixels_ = static_cast<unsigned char*>(mem);
+    pixelBytes_ = bytes;
+    surface_ = cairo_image_surface_create_for_data(pixels_, CAIRO_FORMAT_RGB24, width, height, stride);
+  } else {
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  }
   cr_ = cairo_create(surface_);
   cairo_set_font_options(cr_, standingFontOptions());
   cairo_set_font_face(cr_, standingFace(italic_).face);
@@ -92,7 +115,7 @@ void CairoSurface::create(int width, int height) {
   clear();
   // Erased at once, not on first use: the first page after start-up should not also pay for
   // mapping the new surface's memory.
-  paintPendingErase();
+  makeDrawable();
 }
 
 void CairoSurface::checkContext() const {
@@ -163,7 +186,7 @@ double CairoSurface::textHeight(std::string_view) const {
 }
 
 void CairoSurface::print(std::string_view text) {
-  paintPendingErase();
+  makeDrawable();
   const std::string s = validUtf8(text);
   cairo_font_extents_t fe;
   cairo_font_extents(cr_, &fe);
@@ -189,7 +212,7 @@ void CairoSurface::print(std::string_view text) {
 
 void CairoSurface::line(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
-  paintPendingErase();
+  makeDrawable();
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr_, kLineWidth);
@@ -214,7 +237,7 @@ Rect coveredPixels(double x1, double y1, double x2, double y2) {
 
 void CairoSurface::box(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
-  paintPendingErase();
+  makeDrawable();
   const Rect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
@@ -237,7 +260,7 @@ void CairoSurface::box(double x1, double y1, double x2, double y2) {
 
 void CairoSurface::filledBox(double x1, double y1, double x2, double y2) {
   checkFinite(x1, y1, x2, y2);
-  paintPendingErase();
+  makeDrawable();
   const Rect p = coveredPixels(x1, y1, x2, y2);
   cairo_save(cr_);
   cairo_set_antialias(cr_, CAIRO_ANTIALIAS_NONE);
@@ -302,7 +325,7 @@ const CairoSurface::Disc& CairoSurface::disc(double cx, double cy, double radius
 
 void CairoSurface::circle(double cx, double cy, double radius) {
   checkFinite(cx, cy, radius);
-  paintPendingErase();
+  makeDrawable();
   radius = std::fabs(radius);
   cairo_save(cr_);
   if (radius <= kMaxDiscRadius) {
@@ -320,12 +343,18 @@ void CairoSurface::copyFrom(const Surface& source, int sx, int sy, int width, in
                             int dy) {
   if (width <= 0 || height <= 0) return;
   // A copy over the whole surface replaces every pixel, so an erase still pending is moot.
-  if (dx <= 0 && dy <= 0 && dx + width >= width_ && dy + height >= height_) erasePending_ = false;
-  paintPendingErase();
-  cairo_surface_flush(source.image());
+  if (dx <= 0 && dy <= 0 && dx + width >= width_ && dy + height >= height_ && &source != this) {
+    erasePending_ = false;
+    dropStandIn();
+  }
+  makeDrawable();
+  cairo_surface_t* from = source.image();
+  // A canvas that stands in with this very image: the pixels are already here.
+  if (from == surface_ && sx == dx && sy == dy) return;
+  cairo_surface_flush(from);
   cairo_save(cr_);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr_, source.image(), dx - sx, dy - sy);
+  cairo_set_source_surface(cr_, from, dx - sx, dy - sy);
   cairo_rectangle(cr_, dx, dy, width, height);
   cairo_fill(cr_);
   cairo_restore(cr_);
@@ -333,9 +362,124 @@ void CairoSurface::copyFrom(const Surface& source, int sx, int sy, int width, in
 }
 
 void CairoSurface::clear() {
-  erasePending_ = true;
   x_ = 0;
   y_ = 0;
+  // The erase would paint the back colour and then the picture over all of it.
+  if (coversWholly(picture_.get())) {
+    erasePending_ = false;
+    standIn(picture_);
+    return;
+  }
+  if (pictureOnWindow_) {
+    if (back_ == windowBack_) return;  // the window still holds the picture on this colour, alone
+    dropStandIn();                      // the picture is taken back from the window
+    if (coversWholly(picture_.get())) {
+      standIn(picture_);
+      return;
+    }
+  }
+  standIn_.reset();
+  window_ = nullptr;
+  erasePending_ = true;
+}
+
+void CairoSurface::giveBackPixels() {
+  if (!erasePending_ || !pixels_) return;
+  ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+}
+
+bool CairoSurface::coversWholly(const Picture* p) const {
+  return p && p->opaque() && p->width() == width_ && p->height() == height_;
+}
+
+void CairoSurface::standIn(std::shared_ptr<const Picture> p) const {
+  window_ = nullptr;
+  standIn_ = std::move(p);
+  backgroundOnly_ = true;
+  // The pages read back as zero when next touched; makeDrawable() fills them before that matters.
+  if (pixels_) ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+}
+
+namespace {
+
+std::shared_ptr<const Picture> copyOf(cairo_surface_t* from) {
+  cairo_surface_flush(from);
+  cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cairo_image_surface_get_width(from),
+                                                     cairo_image_surface_get_height(from));
+  cairo_t* cr = cairo_create(copy);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, from, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  return std::make_shared<Picture>(copy);
+}
+
+}  // namespace
+
+void CairoSurface::dropStandIn() const {
+  if (window_ && pictureOnWindow_) {
+    // Rare: drawn over a slideshow picture that only the window held.
+    const_cast<CairoSurface*>(this)->picture_ = copyOf(window_->image());
+    pictureOnWindow_ = false;
+  }
+  standIn_.reset();
+  window_ = nullptr;
+}
+
+void CairoSurface::fillFromStandIn() const {
+  paintPendingErase();
+  if (!standIn_ && !window_) return;
+  if (window_ && pictureOnWindow_) dropStandIn();  // the kept copy of the picture now stands in
+  cairo_surface_t* from = standIn_ ? standIn_->cairo() : window_ ? window_->image() : picture_->cairo();
+  cairo_surface_flush(from);
+  cairo_save(cr_);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr_, from, 0, 0);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+  standIn_.reset();
+  window_ = nullptr;
+  checkContext();
+}
+
+void CairoSurface::makeDrawable() const {
+  fillFromStandIn();
+  backgroundOnly_ = false;  // the caller draws
+}
+
+cairo_surface_t* CairoSurface::image() const {
+  if (standIn_) return standIn_->cairo();
+  if (window_) return window_->image();
+  paintPendingErase();
+  return surface_;
+}
+
+void CairoSurface::removePicture() {
+  if (picture_) paintPendingErase();  // an erase asked for before still shows the picture
+  picture_.reset();                     // (a picture or window standing in for the pixels stays)
+  pictureOnWindow_ = false;
+}
+
+bool CairoSurface::pictureShownOn(const WindowImage& window) {
+  cairo_surface_t* shown = window.image();
+  if (!shown || cairo_image_surface_get_width(shown) != width_ || cairo_image_surface_get_height(shown) != height_ ||
+      cairo_image_surface_get_format(shown) != CAIRO_FORMAT_RGB24) {
+    return false;
+  }
+  // Either the picture on the back colour is all this surface shows (it has just been presented),
+  // or the surface was cleared without a picture and nothing drawn since (the same page again).
+  const bool presented = picture_ && backgroundOnly_ && !erasePending_ && (!standIn_ || standIn_ == picture_) && !window_;
+  const bool cleared = erasePending_ && !picture_ && !pictureOnWindow_;
+  const bool already = window_ == &window && pictureOnWindow_;
+  if (!presented && !cleared && !already) return false;
+  picture_.reset();
+  standIn_.reset();
+  erasePending_ = false;
+  window_ = &window;
+  pictureOnWindow_ = true;
+  windowBack_ = back_;
+  if (pixels_) ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+  return true;
 }
 
 void CairoSurface::paintPendingErase() const {
@@ -353,16 +497,31 @@ void CairoSurface::paintPendingErase() const {
   }
   cairo_restore(cr_);
   checkContext();
+  backgroundOnly_ = true;
 }
 
 void CairoSurface::setPicture(std::shared_ptr<const Picture> picture) {
+  pictureOnWindow_ = false;  // the new picture takes the old one's place
+  if (coversWholly(picture.get())) {
+    erasePending_ = false;
+    picture_ = std::move(picture);
+    standIn(picture_);
+    return;
+  }
+  // Whether the surface will show this picture on the back colour and nothing else.
+  const bool onBackOnly = erasePending_ || (backgroundOnly_ && !picture_ && !standIn_ && !window_);
   // An opaque picture over the whole surface replaces every pixel an erase would paint.
   if (picture && picture->opaque() && picture->width() >= width_ && picture->height() >= height_) {
     erasePending_ = false;
+    standIn_.reset();
+    window_ = nullptr;
   }
-  paintPendingErase();
+  makeDrawable();
   picture_ = std::move(picture);
-  if (!picture_) return;
+  if (!picture_) {
+    backgroundOnly_ = onBackOnly;
+    return;
+  }
   cairo_save(cr_);
   // Transparent pixels show the back colour the erase has just painted.
   cairo_set_operator(cr_, picture_->opaque() ? CAIRO_OPERATOR_SOURCE : CAIRO_OPERATOR_OVER);
@@ -371,6 +530,7 @@ void CairoSurface::setPicture(std::shared_ptr<const Picture> picture) {
   cairo_fill(cr_);
   cairo_restore(cr_);
   checkContext();
+  backgroundOnly_ = onBackOnly;
 }
 
 bool writePng(cairo_surface_t* image, const std::string& path) {

@@ -53,23 +53,32 @@ class CairoSurface final : public Surface {
 
   void clear() override;
   void setPicture(std::shared_ptr<const Picture> picture) override;
-  void removePicture() override {
-    if (picture_) paintPendingErase();  // an erase asked for before still shows the picture
-    picture_.reset();
-  }
-  bool hasPicture() const override { return static_cast<bool>(picture_); }
+  void removePicture() override;
+  bool hasPicture() const override { return picture_ || pictureOnWindow_; }
+  bool pictureShownOn(const WindowImage& window) override;
+  void giveBackPixels() override;
 
-  cairo_surface_t* image() const override {
-    paintPendingErase();
-    return surface_;
-  }
+  // The pixels as they are now. While an opaque picture covers the whole surface and nothing has
+  // been drawn over it, that is the picture's own image.
+  cairo_surface_t* image() const override;
 
  private:
   void create(int width, int height);
+  void destroy();
   // Erasing is deferred to the first operation that touches or reads the pixels: pages set the
   // back colour and clear several times before they draw, and each erase of a 4K canvas costs as
   // much as a frame copy.
   void paintPendingErase() const;
+  // Before anything draws: the pending erase is painted, and a picture that stands in for the
+  // pixels is copied into them.
+  void makeDrawable() const;
+  void fillFromStandIn() const;
+  bool coversWholly(const Picture* p) const;
+  // The surface's pixels are now exactly `p`'s: its own memory is given back to the system.
+  void standIn(std::shared_ptr<const Picture> p) const;
+  // Ends a stand-in before the pixels change otherwise; a background picture that lived only on
+  // the window is copied back first, so a later clear still shows it.
+  void dropStandIn() const;
   void applyFont() const;
   void setSource(Colour c) const;
   void checkContext() const;
@@ -89,6 +98,17 @@ class CairoSurface final : public Surface {
   double y_ = 0;
   std::shared_ptr<const Picture> picture_;
   mutable bool erasePending_ = false;
+  // A slideshow picture is as large as the screen: while it is all the surface shows, the surface
+  // keeps no copy of its own, so a picture page holds one screenful of pixels, not two.
+  mutable std::shared_ptr<const Picture> standIn_;
+  // The window's image stands in the same way once the picture has been presented.
+  mutable const WindowImage* window_ = nullptr;
+  mutable bool pictureOnWindow_ = false;  // the background picture is the window's pixels
+  Colour windowBack_;                     // on this back colour
+  // Nothing but the back colour and the background picture since the last erase.
+  mutable bool backgroundOnly_ = false;
+  unsigned char* pixels_ = nullptr;  // mapped by the surface itself, so it can be given back
+  std::size_t pixelBytes_ = 0;
 
   // Antialiased circles cost Cairo ten times what compositing a ready disc does, and a board draws
   // the same three discs on every repaint; so each disc is drawn once onto a small transparent

@@ -31,6 +31,8 @@ class Picture {
   cairo_surface_t* image_;
 };
 
+class WindowImage;
+
 // The operations pages use on a picture surface (the canvas, the stops strip, the logo holders).
 class Surface {
  public:
@@ -91,6 +93,15 @@ class Surface {
   virtual void removePicture() = 0;
   // True while a background picture is set: a clear then shows it, not the back colour alone.
   virtual bool hasPicture() const = 0;
+  // The window now shows, whole and alone, the picture that is (or is to be again) this surface's
+  // background: the surface takes the window's pixels for its own and lets the picture go, so a
+  // slideshow page holds the screen once, not three times. The window must keep those pixels
+  // until this surface is next cleared without the picture, drawn on or resized. False (and
+  // nothing changes) where the surface cannot do this or the picture does not cover it wholly.
+  virtual bool pictureShownOn(const WindowImage&) { return false; }
+  // Cleared and nothing drawn since, and a screenful picture is on its way: the surface's memory
+  // goes back to the system until something is drawn.
+  virtual void giveBackPixels() {}
 
   // The pixels, for copies, raster checks and PNG output.
   virtual cairo_surface_t* image() const = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "display/page_rules.h"
 #include "plasma/artwork.h"
 #include "support/log.h"
 
@@ -100,6 +101,7 @@ void Display::loadStep() {
 void Display::windowResized() {
   pbDraw_->resize(window.clientWidth(), window.clientHeight());
   pbDraw_->setBackColour(colours::kBlack);
+  shownPicturePath_.clear();  // the window's image was made anew
   trapped("windowResized", [this] { procedures.redrawAtNewSize(*this); });
 }
 
@@ -134,8 +136,15 @@ void Display::presentCanvas(PageName page) {
   // Any page shown takes the place of a picture page still waiting for its picture.
   pendingPicture_.clear();
   plasma::presentCanvas(canvas(), window, wipeEnabled, wipeSteps);
-  wantPictures();
   currentPage_ = page;
+  slideshowOnScreen_ = slideshowPage_ || page == PageName::Picture;
+  slideshowPage_ = false;
+  // A picture page names its pictures once the window holds it (showPicture); a clear over a
+  // picture still shows it.
+  if (page != PageName::Picture) {
+    shownPicturePath_.clear();
+    wantPictures();
+  }
   window.pagePresented(pageNameText(page));
   if (onPagePresented) onPagePresented(page);
 }
@@ -150,19 +159,34 @@ void Display::showNextPicture(bool restartCycle) {
   if (restartCycle) store.pictureIndex = add16(store.pictureIndex, 1);
   if (store.pictureIndex >= store.pictureCount) store.pictureIndex = 0;
   const std::string& path = item(store.pictureFiles, store.pictureIndex);
-  wantPictures();
-  if (const auto outcome = pictures_->find(path)) {
+  // The same picture again (a redraw after a load): the window still shows it, so it is neither
+  // decoded again nor copied.
+  if (!restartCycle && path == shownPicturePath_ && canvas().pictureShownOn(window)) {
+    slideshowPage_ = true;
+    presentCanvas(PageName::Picture);
+    return;
+  }
+  // The picture is looked for before the list changes, so the next one is not decoded while two
+  // screenfuls are still held.
+  auto outcome = pictures_->find(path);
+  if (!outcome) {
+    wantPictures(true);
+    outcome = pictures_->find(path);
+  }
+  if (outcome) {
     showPicture(path, *outcome);
     return;
   }
   // Still being decoded: the page appears when its picture does; until then the previous page
-  // stays, without a stops strip running over it.
+  // stays, without a stops strip running over it, and the cleared canvas holds no memory.
   pendingPicture_ = path;
+  canvas().giveBackPixels();
   stopsStripOnScreen = false;
   timerStops.setEnabled(false);
 }
 
 void Display::showPicture(const std::string& path, const PictureOutcome& outcome) {
+  slideshowPage_ = true;  // also when the picture fails and the page is black
   if (outcome.missing) {
     // The path comes from the server: escaped, so it cannot forge or erase log lines.
     logLine("picture " + escapeForLog(path, 200) + ": " + outcome.reason);
@@ -171,7 +195,10 @@ void Display::showPicture(const std::string& path, const PictureOutcome& outcome
   }
   if (!outcome.picture) throw RuntimeError(ErrorKind::InvalidPicture, outcome.reason);
   canvas().setPicture(outcome.picture);
+  shownPicturePath_.clear();
   presentCanvas(PageName::Picture);
+  if (canvas().pictureShownOn(window)) shownPicturePath_ = path;
+  wantPictures();
 }
 
 void Display::pictureDecoded(const std::string& path) {
@@ -186,19 +213,40 @@ void Display::pictureDecoded(const std::string& path) {
   });
 }
 
-void Display::wantPictures() {
+bool Display::slideshowMayShow() const {
+  // Every page checks for a train due within the hour before it gives way to the slideshow, and
+  // the clock and the trains change only with a load; the rule's own failure leaves the decision
+  // to the page.
+  try {
+    return !trainDueSoon(*this);
+  } catch (const RuntimeError&) {
+    return true;
+  }
+}
+
+void Display::wantPictures(bool showingPicture) {
   const auto count = static_cast<std::size_t>(std::max<int>(0, store.pictureCount));
-  if (count == 0 || store.pictureFiles.empty()) {
+  // While trains are due no page shows a picture: a decoded screenful would only take memory.
+  if (count == 0 || store.pictureFiles.empty() || !(showingPicture || slideshowMayShow())) {
     pictures_->want({}, {});
     return;
   }
   const std::size_t n = std::min(count, store.pictureFiles.size());
-  // The picture of the page on screen (a load redraws it) and the one the next page change shows.
   const auto index = static_cast<std::size_t>(std::max<int>(0, store.pictureIndex));
   const std::size_t current = index >= n ? 0 : index;
   const std::size_t next = current + 1 >= n ? 0 : current + 1;
-  std::vector<std::string> paths{store.pictureFiles[current]};
-  if (next != current) paths.push_back(store.pictureFiles[next]);
+  // At most two screenfuls besides the window's own: the picture a page is about to show, alone;
+  // or, while the slideshow is on screen, the next one (decoded ahead) and this page's picture
+  // where only this list holds it (a load redraws it). A picture the window holds is not kept
+  // twice, and none is decoded ahead of a first picture page while another page holds the canvas.
+  std::vector<std::string> paths;
+  const std::string& now = store.pictureFiles[current];
+  if (showingPicture) {
+    paths.push_back(now);
+  } else if (slideshowOnScreen_) {
+    if (shownPicturePath_ != now) paths.push_back(now);
+    if (next != current || paths.empty()) paths.push_back(store.pictureFiles[next]);
+  }
   pictures_->want(paths, PictureLimits{pbDraw_->pixelWidth(), pbDraw_->pixelHeight()});
 }
 

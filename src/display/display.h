@@ -144,7 +144,10 @@ class Display {
   void showNextPicture(bool restartCycle);
   // Names the slideshow's current and next picture to the picture worker, so the next picture page
   // finds its picture decoded. Called after every page shown and every load.
-  void wantPictures();
+  // A page showing a picture wants it (and the next) whatever the trains.
+  void wantPictures(bool showingPicture = false);
+  // False while a train is due soon, when the next page cannot be a picture.
+  bool slideshowMayShow() const;
   // True while a picture page waits for its picture (shown when it is decoded).
   bool picturePending() const { return !pendingPicture_.empty(); }
   const PictureWorker& pictureWorker() const { return *pictures_; }
@@ -196,6 +199,9 @@ class Display {
   std::unique_ptr<FetchWorker> fetcher_;
   std::unique_ptr<PictureWorker> pictures_;
   std::string pendingPicture_;
+  std::string shownPicturePath_;  // the picture the window holds whole, when the canvas lets it go
+  bool slideshowPage_ = false;     // the page being presented is the slideshow's (or its black)
+  bool slideshowOnScreen_ = false;
   void showPicture(const std::string& path, const PictureOutcome& outcome);
   void pictureDecoded(const std::string& path);
   PageName currentPage_ = PageName::Black;

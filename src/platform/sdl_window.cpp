@@ -133,10 +133,15 @@ bool SdlWindow::followWindowSize() {
 
 void SdlWindow::copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx, int dy) {
   if (width <= 0 || height <= 0) return;
-  cairo_surface_flush(source.image());
-  cairo_set_source_surface(cr_, source.image(), dx - sx, dy - sy);
+  cairo_surface_t* from = source.image();
+  // A canvas that stands in with the window's own image: the pixels are already here.
+  if (from == image_ && sx == dx && sy == dy) return;
+  cairo_surface_flush(from);
+  cairo_set_source_surface(cr_, from, dx - sx, dy - sy);
   cairo_rectangle(cr_, dx, dy, width, height);
   cairo_fill(cr_);
+  // The context would hold on to the source: a slideshow picture would outlive its page.
+  cairo_set_source_rgb(cr_, 0, 0, 0);
   const int x0 = std::max(0, dx), y0 = std::max(0, dy);
   const int x1 = std::min(clientWidth(), dx + width), y1 = std::min(clientHeight(), dy + height);
   if (x0 >= x1 || y0 >= y1) return;
