@@ -339,7 +339,7 @@ void cageShowsTheFirstPageWithinThreeSeconds(const std::string& sdlDriver) {
     if (!splashEnded && cage.err().find("showing on") != std::string::npos) splashEnded = Clock::now();
     seen = colour(kBackgroundX, kBackgroundY);
     return seen == kBoardBackground || !cage.running();
-  }, milliseconds(static_cast<int>(6000 * timeMargin())), milliseconds(100)) && cage.running();
+  }, milliseconds(static_cast<int>(6000 * timeMargin())), milliseconds(20)) && cage.running();
   const double firstPage = since(start);
   ASSERT_TRUE(shown) << "the output shows " << std::hex << seen.value_or(0) << std::dec
                      << " where the page has its background; status page \"" << page() << "\"\n" << cage.err();
