@@ -343,8 +343,10 @@ void cageShowsTheFirstPageWithinThreeSeconds(const std::string& sdlDriver) {
   const double firstPage = since(start);
   ASSERT_TRUE(shown) << "the output shows " << std::hex << seen.value_or(0) << std::dec
                      << " where the page has its background; status page \"" << page() << "\"\n" << cage.err();
-  EXPECT_LE(firstPage, 3.0 * timeMargin()) << "first page on the output " << firstPage << " s after cage started";
   ASSERT_TRUE(splashEnded) << cage.err();
+  EXPECT_LE(firstPage, 3.0 * timeMargin()) << "first page on the output " << firstPage << " s after cage started (the "
+                                           << "splash ended after " << std::chrono::duration<double>(*splashEnded - start).count()
+                                           << " s)";
   EXPECT_LE(since(*splashEnded), 1.0 * timeMargin() + 0.2) << "first page on the output long after the splash ended";
   EXPECT_NE(cage.err().find("video driver " + sdlDriver + ", path " +
                             (sdlDriver == "x11" ? "window-surface" : "streaming-texture")),
