@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 
 #include "canvas/cairo_surface.h"
 #include "canvas/fonts.h"
@@ -198,6 +201,113 @@ TEST(Surface, RecorderLogsResolvedGeometryAndState) {
   EXPECT_TRUE(p.underline);
   EXPECT_EQ(p.fore, colours::kWhite);
   EXPECT_EQ(r.ops(DrawOp::Kind::Box)[0].x2, 3);
+}
+
+// ---- a slideshow picture held once: by the picture, then by the window ----
+
+constexpr Colour kRed{255, 0, 0};
+constexpr Colour kBlue{0, 0, 255};
+
+// An opaque picture: red, with a blue bottom-right corner, so a misplaced copy shows.
+std::shared_ptr<const Picture> redPicture(int w, int h) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_set_source_rgb(cr, 0, 0, 1);
+  cairo_rectangle(cr, w - 4, h - 4, 4, 4);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  return std::make_shared<Picture>(s);
+}
+
+// A window image of its own, as the display's window keeps one.
+struct ImageWindow final : WindowImage {
+  ImageWindow(int w, int h) : image_(w, h) {}
+  int clientWidth() const override { return image_.pixelWidth(); }
+  int clientHeight() const override { return image_.pixelHeight(); }
+  void setRetained(bool) override {}
+  void copyFrom(const Surface& source, int sx, int sy, int width, int height, int dx, int dy) override {
+    image_.copyFrom(source, sx, sy, width, height, dx, dy);
+  }
+  void refresh() override {}
+  cairo_surface_t* image() const override { return image_.image(); }
+  CairoSurface image_;
+};
+
+TEST(SlideshowPicture, StandsInForTheCanvasUntilDrawnOverAndComesBackWithAClear) {
+  CairoSurface c(64, 32);
+  c.setBackColour(colours::kBlack);
+  c.setPicture(redPicture(64, 32));
+  EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+  EXPECT_EQ(pixel(c.image(), 62, 30), kBlue);
+  c.setForeColour(colours::kWhite);
+  c.filledBox(10, 10, 20, 20);  // drawn over the picture, not over given-back memory
+  EXPECT_EQ(pixel(c.image(), 15, 15), colours::kWhite);
+  EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+  EXPECT_EQ(pixel(c.image(), 62, 30), kBlue);
+  c.clear();
+  EXPECT_EQ(pixel(c.image(), 15, 15), kRed);
+  c.removePicture();
+  c.clear();
+  EXPECT_EQ(pixel(c.image(), 1, 1), colours::kBlack);
+}
+
+TEST(SlideshowPicture, OnceOnTheWindowItIsReadFromThereAndSurvivesDrawingAndClears) {
+  for (const int pictureWidth : {64, 16}) {  // a picture the size of the canvas, and a smaller one
+    SCOPED_TRACE(pictureWidth);
+    CairoSurface c(64, 32);
+    ImageWindow w(64, 32);
+    c.setBackColour(colours::kBlack);
+    c.setPicture(redPicture(pictureWidth, pictureWidth == 64 ? 32 : 8));
+    presentCanvas(c, w, 0, 1);
+    ASSERT_TRUE(c.pictureShownOn(w));
+    EXPECT_EQ(c.image(), w.image());
+    EXPECT_TRUE(c.hasPicture());
+    presentCanvas(c, w, 0, 1);  // an error page over the picture: the same pixels
+    c.clear();
+    EXPECT_EQ(pixel(w.image(), 1, 1), kRed);
+    EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+    c.setForeColour(colours::kWhite);
+    c.filledBox(40, 20, 50, 30);
+    EXPECT_EQ(pixel(c.image(), 45, 25), colours::kWhite);
+    EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+    // The next page replaces the window's pixels; the canvas's own picture stays its background.
+    c.setForeColour(colours::kWhite);
+    w.image_.setBackColour(colours::kWhite);
+    w.image_.filledBox(0, 0, 63, 31);
+    c.clear();
+    EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+    EXPECT_EQ(pixel(c.image(), 45, 25), pictureWidth == 64 ? kRed : colours::kBlack);
+    EXPECT_TRUE(c.hasPicture());
+  }
+  // Not when anything else is on the canvas, nor for a window of another size.
+  CairoSurface c(64, 32);
+  ImageWindow w(64, 32), wide(80, 32);
+  c.setPicture(redPicture(64, 32));
+  EXPECT_FALSE(c.pictureShownOn(wide));
+  c.filledBox(1, 1, 2, 2);
+  EXPECT_FALSE(c.pictureShownOn(w));
+}
+
+long residentKb() {
+  long pages = 0, resident = 0;
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return -1;
+  const int n = std::fscanf(f, "%ld %ld", &pages, &resident);
+  std::fclose(f);
+  return n == 2 ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+TEST(SlideshowPicture, AScreenOfPictureCostsTheScreenOnceNotTwice) {
+  CairoSurface c(3840, 2160);  // 33 MB, erased at once
+  auto picture = redPicture(3840, 2160);
+  const long withBoth = residentKb();
+  c.setPicture(picture);
+  const long withPicture = residentKb();
+  EXPECT_GT(withBoth - withPicture, 25 * 1024) << withBoth << " KiB before, " << withPicture << " KiB after";
+  c.filledBox(0, 0, 1, 1);  // drawing takes the memory back
+  EXPECT_GT(residentKb() - withPicture, 25 * 1024);
 }
 
 TEST(DrawingStateGuard, PutsBackTheSavedPartsOnlyAlsoWhenTheStepThrows) {

@@ -212,6 +212,68 @@ TEST(PicturesAhead, AreDecodedOffTheWindowThreadAndShownWhenReadyOrBlackWhenBrok
   for (std::thread::id t : loader.threads) EXPECT_NE(t, std::this_thread::get_id());
 }
 
+// Screen-sized pictures of one colour each, counted as they are read.
+class ColourLoader final : public ImageLoader {
+ public:
+  std::string version(const std::string&) override { return "1"; }
+  PictureOutcome read(const std::string& path, PictureLimits keep, const std::atomic<bool>&) override {
+    reads.push_back(path);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, keep.width, keep.height);
+    cairo_t* cr = cairo_create(s);
+    const Colour c = colourOf(path);
+    cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    return {std::make_shared<Picture>(s), false, {}};
+  }
+  static Colour colourOf(const std::string& path) {
+    return path == "a.jpg" ? Colour{255, 0, 0} : path == "b.jpg" ? Colour{0, 255, 0} : Colour{0, 0, 255};
+  }
+  std::vector<std::string> reads;
+};
+
+TEST(PicturesAhead, TheSlideshowHoldsOnlyTheNextPictureAndARedrawAfterALoadDecodesNothing) {
+  auto owned = std::make_unique<ColourLoader>();
+  ColourLoader& loader = *owned;
+  test::Rig rig(320, 180, std::move(owned), FetchMode::Inline);
+  Display& d = rig.d();
+  d.timerDatabase.setEnabled(false);
+  d.displayType = 0;  // its own page is drawn again after a load, a second into the page
+  const std::string quiet = test::document({{15, "|||"}, {23, "a.jpg|b.jpg|c.jpg"}});
+  rig.apply(quiet);
+  d.store.pictureIndex = 2;  // the next page change shows a.jpg
+
+  for (const std::string shown : {"a.jpg", "b.jpg", "c.jpg", "a.jpg"}) {
+    SCOPED_TRACE(shown);
+    showNextScreen(d, true);
+    EXPECT_EQ(rig.pages.back(), "picture");
+    EXPECT_EQ(test::pixel(rig.window.image(), 5, 5), ColourLoader::colourOf(shown));
+    // The window holds the picture on screen; only the next one is kept besides it.
+    EXPECT_FALSE(d.pictureWorker().find(shown).has_value());
+    const std::string next = shown == "a.jpg" ? "b.jpg" : shown == "b.jpg" ? "c.jpg" : "a.jpg";
+    EXPECT_TRUE(d.pictureWorker().find(next).has_value());
+  }
+  // A load redraws the page: the same picture stays, read neither again nor afresh.
+  const std::size_t reads = loader.reads.size(), pages = rig.pages.size();
+  rig.apply(quiet);
+  d.wantPictures();
+  d.tickCount = 1;
+  redrawWithNewData(d);
+  ASSERT_EQ(rig.pages.size(), pages + 1);
+  EXPECT_EQ(rig.pages.back(), "picture");
+  EXPECT_EQ(test::pixel(rig.window.image(), 5, 5), ColourLoader::colourOf("a.jpg"));
+  EXPECT_EQ(loader.reads.size(), reads);
+  // A failed load blacks nothing out over the picture: the error page shows it still.
+  d.clearCanvas();
+  EXPECT_EQ(rig.pages.back(), "picture");
+  EXPECT_EQ(test::pixel(rig.window.image(), 5, 5), ColourLoader::colourOf("a.jpg"));
+
+  // Trains due: no page can show a picture, so none is kept.
+  rig.apply(test::document({{23, "a.jpg|b.jpg|c.jpg"}}));
+  d.wantPictures();
+  EXPECT_FALSE(d.pictureWorker().find("b.jpg").has_value());
+}
+
 TEST(PicturesAhead, APageChangeWhileAPictureIsPendingWinsOverIt) {
   auto owned = std::make_unique<HeldLoader>();
   HeldLoader& loader = *owned;
