@@ -100,7 +100,10 @@ void CairoSurface::create(int width, int height) {
   height_ = height;
   const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width);
   const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
-  void* mem = bytes == 0 ? MAP_FAILED : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  // Populated at once: the erase below would otherwise fault the pages in one by one, which costs
+  // a 1080p display about 15 ms before its first page.
+  void* mem = bytes == 0 ? MAP_FAILED
+                         : ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
   if (mem != MAP_FAILED) {
     pixels_ = static_cast<unsigned char*>(mem);
     pixelBytes_ = bytes;

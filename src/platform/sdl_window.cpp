@@ -174,9 +174,11 @@ void SdlWindow::refresh() {
     timespec ts{static_cast<time_t>(waitUs / 1000000), static_cast<long>((waitUs % 1000000) * 1000)};
     nanosleep(&ts, nullptr);
   }
+  // Frames are counted from the start of each refresh, so a refresh's own time does not lengthen
+  // the frame (a 4-step wipe took 100 ms, not 60).
+  lastRefreshUs_ = monotonicUs();
   show(dirtyX0_, dirtyY0_, dirtyX1_ - dirtyX0_, dirtyY1_ - dirtyY0_);
   dirtyX0_ = dirtyX1_ = 0;
-  lastRefreshUs_ = monotonicUs();
 }
 
 bool SdlWindow::onScreen() const { return exposed_ && visible_ && lastShowOk_; }
