@@ -405,10 +405,9 @@ void CairoSurface::standIn(std::shared_ptr<const Picture> p) const {
 
 namespace {
 
-std::shared_ptr<const Picture> copyOf(cairo_surface_t* from) {
+std::shared_ptr<const Picture> copyOf(cairo_surface_t* from, int width, int height) {
   cairo_surface_flush(from);
-  cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cairo_image_surface_get_width(from),
-                                                     cairo_image_surface_get_height(from));
+  cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
   cairo_t* cr = cairo_create(copy);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   cairo_set_source_surface(cr, from, 0, 0);
@@ -422,7 +421,7 @@ std::shared_ptr<const Picture> copyOf(cairo_surface_t* from) {
 void CairoSurface::dropStandIn() const {
   if (window_ && pictureOnWindow_) {
     // Rare: drawn over a slideshow picture that only the window held.
-    const_cast<CairoSurface*>(this)->picture_ = copyOf(window_->image());
+    const_cast<CairoSurface*>(this)->picture_ = copyOf(window_->image(), windowPictureWidth_, windowPictureHeight_);
     pictureOnWindow_ = false;
   }
   standIn_.reset();
@@ -471,10 +470,15 @@ bool CairoSurface::pictureShownOn(const WindowImage& window) {
   }
   // Either the picture on the back colour is all this surface shows (it has just been presented),
   // or the surface was cleared without a picture and nothing drawn since (the same page again).
-  const bool presented = picture_ && backgroundOnly_ && !erasePending_ && (!standIn_ || standIn_ == picture_) && !window_;
+  const bool presented = picture_ && picture_->opaque() && backgroundOnly_ && !erasePending_ &&
+                         (!standIn_ || standIn_ == picture_) && !window_;
   const bool cleared = erasePending_ && !picture_ && !pictureOnWindow_;
   const bool already = window_ == &window && pictureOnWindow_;
   if (!presented && !cleared && !already) return false;
+  if (presented) {
+    windowPictureWidth_ = std::min(picture_->width(), width_);
+    windowPictureHeight_ = std::min(picture_->height(), height_);
+  }
   picture_.reset();
   standIn_.reset();
   erasePending_ = false;

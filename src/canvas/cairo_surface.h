@@ -104,7 +104,9 @@ class CairoSurface final : public Surface {
   // The window's image stands in the same way once the picture has been presented.
   mutable const WindowImage* window_ = nullptr;
   mutable bool pictureOnWindow_ = false;  // the background picture is the window's pixels
-  Colour windowBack_;                     // on this back colour
+  Colour windowBack_;                     // on this back colour,
+  int windowPictureWidth_ = 0;            // this much of it being the picture
+  int windowPictureHeight_ = 0;
   // Nothing but the back colour and the background picture since the last erase.
   mutable bool backgroundOnly_ = false;
   unsigned char* pixels_ = nullptr;  // mapped by the surface itself, so it can be given back

@@ -281,6 +281,20 @@ TEST(SlideshowPicture, OnceOnTheWindowItIsReadFromThereAndSurvivesDrawingAndClea
     EXPECT_EQ(pixel(c.image(), 45, 25), pictureWidth == 64 ? kRed : colours::kBlack);
     EXPECT_TRUE(c.hasPicture());
   }
+  // A smaller picture taken back from the window after the back colour changed (the error page
+  // is black): the picture, on the new colour.
+  {
+    CairoSurface c(64, 32);
+    ImageWindow w(64, 32);
+    c.setBackColour(colours::kWhite);
+    c.setPicture(redPicture(16, 8));
+    presentCanvas(c, w, 0, 1);
+    ASSERT_TRUE(c.pictureShownOn(w));
+    c.setBackColour(colours::kBlack);
+    EXPECT_EQ(pixel(c.image(), 1, 1), kRed);
+    EXPECT_EQ(pixel(c.image(), 45, 25), colours::kBlack);
+    EXPECT_TRUE(c.hasPicture());
+  }
   // Not when anything else is on the canvas, nor for a window of another size.
   CairoSurface c(64, 32);
   ImageWindow w(64, 32), wide(80, 32);
