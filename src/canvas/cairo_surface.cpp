@@ -387,8 +387,12 @@ void CairoSurface::clear() {
 }
 
 void CairoSurface::giveBackPixels() {
-  if (!erasePending_ || !pixels_) return;
-  ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+  if (erasePending_) releaseOwnPixels();
+}
+
+void CairoSurface::releaseOwnPixels() const {
+  // The pages read back as zero when next touched; makeDrawable() fills them before that matters.
+  if (pixels_) ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
 }
 
 bool CairoSurface::coversWholly(const Picture* p) const {
@@ -399,8 +403,7 @@ void CairoSurface::standIn(std::shared_ptr<const Picture> p) const {
   window_ = nullptr;
   standIn_ = std::move(p);
   backgroundOnly_ = true;
-  // The pages read back as zero when next touched; makeDrawable() fills them before that matters.
-  if (pixels_) ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+  releaseOwnPixels();
 }
 
 namespace {
@@ -485,7 +488,7 @@ bool CairoSurface::pictureShownOn(const WindowImage& window) {
   window_ = &window;
   pictureOnWindow_ = true;
   windowBack_ = back_;
-  if (pixels_) ::madvise(pixels_, pixelBytes_, MADV_DONTNEED);
+  releaseOwnPixels();
   return true;
 }
 

@@ -76,6 +76,8 @@ class CairoSurface final : public Surface {
   bool coversWholly(const Picture* p) const;
   // The surface's pixels are now exactly `p`'s: its own memory is given back to the system.
   void standIn(std::shared_ptr<const Picture> p) const;
+  // Gives the surface's own pixel memory back to the system while something else holds the pixels.
+  void releaseOwnPixels() const;
   // Ends a stand-in before the pixels change otherwise; a background picture that lived only on
   // the window is copied back first, so a later clear still shows it.
   void dropStandIn() const;
