@@ -11,7 +11,7 @@
 #include "platform/event_loop.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
-#include "platform/window.h"
+#include "present/window.h"
 #include "support/legacy.h"
 
 namespace plasma {

@@ -1,11 +1,11 @@
 // Start-up: one instance per screen, the splash for at least two seconds, the command line, the
 // display window over its monitor, the first load and page, then the timers run the display.
-#include <SDL.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,18 +16,18 @@
 #include "canvas/geometry.h"
 #include "cycle/cycle.h"
 #include "platform/event_loop.h"
-#include "platform/headless_window.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
-#include "platform/monitors.h"
-#include "platform/presenter.h"
 #include "platform/private_folder.h"
-#include "platform/sdl_window.h"
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
 #include "platform/status_file.h"
 #include "platform/user_agent.h"
+#include "present/display_server.h"
+#include "present/headless_window.h"
+#include "present/screen_window.h"
 #include "startup/command_line.h"
+#include "startup/message_box.h"
 #include "startup/splash.h"
 #include "startup/status_report.h"
 #include "support/log.h"
@@ -42,8 +42,9 @@ constexpr const char* kUsage =
     "  SCREEN    monitor index: 0 = primary, 1 = the monitor to its right, ...\n"
     "  BASE-URL  timetable server, e.g. http://timetable.example:8080 (default http://timetable)\n"
     "environment:\n"
-    "  PLASMA_HEADLESS=WxH      run without a window system on a virtual monitor of that size\n"
-    "  PLASMA_PRESENT=PATH      window-surface or streaming-texture instead of the display server's own\n"
+    "  PLASMA_HEADLESS=WxH      run without a display server on a virtual monitor of that size\n"
+    "  PLASMA_DISPLAY_SERVER=S  x11, wayland or kms instead of the one the session names\n"
+    "  PLASMA_DRM_DEVICE=PATH   the graphics card on the console (default: the first with outputs)\n"
     "  PLASMA_FRAME_DIR=DIR     write every presented page as DIR/frame-NNNNNN.png\n"
     "  PLASMA_INSTANCE=NAME     separate single-instance name (one per screen)\n"
     "  PLASMA_STALE_SECONDS=N   empty the train lists after N s without a good load (300)\n"
@@ -71,10 +72,11 @@ std::optional<PixelSize> headlessSize() {
 }
 
 // Waits at least `seconds` on the monotonic clock, keeping the splash painted; no busy waiting.
-void pause(RealEventLoop& loop, float seconds, SplashWindow* splash) {
+void pause(RealEventLoop& loop, float seconds, SplashWindow* splash, DisplayServer* server) {
   try {
-    loop.onWake([splash] {
+    loop.onWake([splash, server] {
       if (splash) splash->repaint();
+      if (server) server->flush();
     });
     loop.runUntilUs(loop.nowUs() + static_cast<std::int64_t>(seconds * 1e6f));
   } catch (const std::exception& e) {
@@ -111,8 +113,8 @@ int raiseRunningDisplay(SingleInstance& instance) {
   return 1;
 }
 
-// The signals the loop handles are blocked before any thread exists (the fetch worker, SDL's and
-// libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
+// The signals the loop handles are blocked before any thread exists (the fetch and picture workers
+// and libcurl's threads inherit the mask), so they can only arrive through the descriptor and never
 // end the process half-way through a page. SIGUSR1 writes a screenshot once `publisher` is set;
 // the others stop the loop.
 void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
@@ -138,31 +140,25 @@ void watchSignals(RealEventLoop& loop, StatusPublisher*& publisher) {
   });
 }
 
-std::string environmentText(const char* name) {
-  const char* v = std::getenv(name);
-  return std::string(name) + (v && *v ? std::string("=") + v : " unset");
+std::map<std::string, std::string> environment() {
+  std::map<std::string, std::string> env;
+  for (const char* name : {"PLASMA_DISPLAY_SERVER", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY", "DISPLAY"}) {
+    if (const char* v = std::getenv(name)) env[name] = v;
+  }
+  return env;
 }
 
-// Opens SDL's video on a display someone can see. "" when it is open, else why not.
-std::string openVideo() {
-  if (SDL_Init(SDL_INIT_VIDEO) != 0) return SDL_GetError();
-  const char* name = SDL_GetCurrentVideoDriver();
-  const std::string driver = name ? name : "";
-  if (invisibleVideoDriver(driver)) {
-    SDL_Quit();
-    return "only SDL's invisible \"" + driver + "\" video driver could start (" + environmentText("DISPLAY") +
-           ", " + environmentText("WAYLAND_DISPLAY") + ")";
-  }
-  if (SDL_GetNumVideoDisplays() < 1) {
-    SDL_Quit();
-    return "the " + driver + " video driver reports no monitor";
-  }
-  return "";
+// Connects to the display server the session names. Null, with why not, when none answers.
+std::unique_ptr<DisplayServer> connectToServer(std::string* why) {
+  std::string problem;
+  const std::vector<ServerKind> candidates = serverCandidates(environment(), &problem);
+  if (!problem.empty()) logLine(problem);
+  return openDisplayServer(candidates, why);
 }
 
-// Tries again every few seconds until a display opens or the program is told to stop; logs the
-// failure once a minute and tells a service manager it is still starting.
-bool waitForVideo(RealEventLoop& loop, std::string why) {
+// Tries again every few seconds until a display server answers or the program is told to stop;
+// logs the failure once a minute and tells a service manager it is still starting.
+std::unique_ptr<DisplayServer> waitForServer(RealEventLoop& loop, std::string why) {
   logLine("no display to show on: " + why + "; trying again every " + std::to_string(kDisplayRetryMs / 1000) +
           " s (PLASMA_HEADLESS=WIDTHxHEIGHT runs without one)");
   ServiceNotifier manager;
@@ -174,10 +170,9 @@ bool waitForVideo(RealEventLoop& loop, std::string why) {
                  std::to_string((kDisplayRetryMs + 10000) * 1000LL) + (manager.watchdogPingUs() > 0 ? "\nWATCHDOG=1" : ""));
     loop.runUntilUs(loop.nowUs() + kDisplayRetryMs * 1000LL);
     if (loop.quitting()) break;
-    why = openVideo();
-    if (why.empty()) {
-      logLine("a display is there after " + std::to_string((loop.nowUs() - startUs) / 1000000) + " s");
-      return true;
+    if (auto server = connectToServer(&why)) {
+      logLine(LogPriority::Notice, "a display is there after " + std::to_string((loop.nowUs() - startUs) / 1000000) + " s");
+      return server;
     }
     if (loop.nowUs() - loggedUs >= kDisplayRelogUs) {
       logLine("still no display to show on after " + std::to_string((loop.nowUs() - startUs) / 1000000) +
@@ -185,49 +180,37 @@ bool waitForVideo(RealEventLoop& loop, std::string why) {
       loggedUs = loop.nowUs();
     }
   }
-  return false;
+  return nullptr;
 }
 
-// SDL's video on a display someone can see, and the presentation path for it.
-struct Video {
-  std::string driver;
-  PresentPath path = PresentPath::WindowSurface;
-};
-
-// Starts SDL's video, waiting for a display where there is none yet, and sets the presentation
-// path up before the first window (SDL settles its window-framebuffer path at the first window
-// surface). Nothing when told to stop first, or (with the exit status in *refused) for arguments
-// that cannot start: without a display there is no splash to keep up, so they are told at once
-// rather than after a wait that may never end.
-std::optional<Video> startVideo(RealEventLoop& loop, const StartArguments& args, std::optional<int>* refused) {
-  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  const std::string why = openVideo();
-  if (!why.empty()) {
-    if (args.outcome != StartArguments::Outcome::Start) {
-      logLine(args.outcome == StartArguments::Outcome::WrongCount ? std::string(kArgumentsMessage)
-                                                                  : "cannot start: " + args.error);
-      *refused = 2;
-      return std::nullopt;
-    }
-    if (!waitForVideo(loop, why)) return std::nullopt;
+// Connects to the display server, waiting for one where there is none yet. Nothing when told to
+// stop first, or (with the exit status in *refused) for arguments that cannot start: without a
+// display there is no splash to keep up, so they are told at once rather than after a wait that
+// may never end.
+std::unique_ptr<DisplayServer> startServer(RealEventLoop& loop, const StartArguments& args, std::optional<int>* refused) {
+  if (const char* old = std::getenv("PLASMA_PRESENT"); old && *old) {
+    logLine(LogPriority::Notice, "PLASMA_PRESENT is no longer used: each display server has one way to show the page");
   }
-  Video v;
-  v.driver = SDL_GetCurrentVideoDriver();
-  const char* forced = std::getenv("PLASMA_PRESENT");
-  if (forced && *forced && !parsePresentPath(forced)) {
-    logLine(std::string("PLASMA_PRESENT=\"") + forced + "\" is neither window-surface nor streaming-texture; ignored");
+  std::string why;
+  if (auto server = connectToServer(&why)) return server;
+  if (args.outcome != StartArguments::Outcome::Start) {
+    logLine(LogPriority::Error, args.outcome == StartArguments::Outcome::WrongCount ? std::string(kArgumentsMessage)
+                                                                                    : "cannot start: " + args.error);
+    *refused = 2;
+    return nullptr;
   }
-  v.path = choosePresentPath(v.driver, forced ? forced : "");
-  preparePresentPath(v.path);
-  return v;
+  return waitForServer(loop, why);
 }
+
+// How long the message box waits for someone to dismiss it.
+constexpr int kMessageBoxMs = 60000;
 
 // The exit status for arguments the display cannot start with, after saying why; nothing when it
 // can start (a type outside 0..6 only gets a warning).
-std::optional<int> refuseArguments(const StartArguments& args, bool video) {
+std::optional<int> refuseArguments(const StartArguments& args, DisplayServer* server, RealEventLoop& loop) {
   if (args.outcome == StartArguments::Outcome::WrongCount) {
     logLine(LogPriority::Error, kArgumentsMessage);
-    if (video) showErrorBox(kApplicationTitle, kArgumentsMessage);
+    if (server) showMessageBox(*server, loop, 0, kApplicationTitle, kArgumentsMessage, kMessageBoxMs);
     return 2;
   }
   if (args.outcome == StartArguments::Outcome::NotANumber || args.outcome == StartArguments::Outcome::BadUrl) {
@@ -241,25 +224,25 @@ std::optional<int> refuseArguments(const StartArguments& args, bool video) {
   return std::nullopt;
 }
 
-// The display's window: the SDL window made ready during the splash, now shown, or a headless one
-// of the given size.
+// The display's window: the one made ready during the splash, now shown, or a headless one of
+// the given size.
 struct DisplayWindow {
   std::unique_ptr<Window> window;
-  SdlWindow* sdl = nullptr;
+  ScreenWindow* screen = nullptr;
   HeadlessWindow* headless = nullptr;
 };
 
-std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, std::unique_ptr<SdlWindow> ready,
-                                        const std::string& readyError) {
+std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless, std::unique_ptr<ScreenWindow> ready,
+                                        const std::string& readyError, const DisplayServer* server) {
   DisplayWindow w;
   if (!headless) {
     if (!ready) {
-      logLine(readyError);
+      logLine(LogPriority::Error, readyError);
       return std::nullopt;
     }
-    ready->showWindow();
-    logLine("showing on " + ready->describePath());
-    w.sdl = ready.get();
+    ready->show();
+    logLine(LogPriority::Notice, std::string("showing on ") + server->name() + ", " + ready->describe());
+    w.screen = ready.get();
     w.window = std::move(ready);
   } else {
     auto off = std::make_unique<HeadlessWindow>(headless->width, headless->height);
@@ -268,10 +251,10 @@ std::optional<DisplayWindow> openWindow(const std::optional<PixelSize>& headless
   }
   if (const char* dir = std::getenv("PLASMA_FRAME_DIR"); dir && *dir) {
     if (std::string why; !prepareFrameDir(dir, why)) {
-      logLine(std::string("PLASMA_FRAME_DIR ") + dir + " cannot hold the frames: " + why);
+      logLine(LogPriority::Error, std::string("PLASMA_FRAME_DIR ") + dir + " cannot hold the frames: " + why);
       return std::nullopt;
     }
-    if (w.sdl) w.sdl->setFrameDir(dir);
+    if (w.screen) w.screen->setFrameDir(dir);
     if (w.headless) w.headless->setFrameDir(dir);
   }
   return w;
@@ -360,10 +343,10 @@ std::unique_ptr<PrivateFolder> openStateFolder(const PrivateFolder& runtime) {
   return folder;
 }
 
-// The loop wakes for a raise request of a second start, for the window system's events and for
-// monitors that change; `connectionFd` is already watched when it is not -1.
+// The loop wakes for a raise request of a second start, for the display server's events and for
+// monitors that change; the server's descriptors are already watched.
 void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWindow& w, Display& display,
-                       Monitors* monitors, int connectionFd, ServiceReporting& reporting) {
+                       DisplayServer* server, ServiceReporting& reporting) {
   Window* window = w.window.get();
   const auto watchInstance = [&loop, &instance, window] {
     if (instance.listenFd() >= 0) {
@@ -379,30 +362,31 @@ void watchWindowEvents(RealEventLoop& loop, SingleInstance& instance, DisplayWin
     if (before >= 0) loop.unwatch(before);
     watchInstance();
   });
-  SdlWindow* sdl = w.sdl;
-  if (!sdl) return;
-  sdl->onResized = [&display] { display.windowResized(); };
-  if (connectionFd < 0) {
-    connectionFd = windowConnectionFd(sdl->sdl());
-    if (connectionFd >= 0) loop.watch(connectionFd, [] {});
-  }
-  if (connectionFd < 0) {
-    // Window systems without a descriptor to wait on are checked a few times a second.
-    loop.setMaxSleepMs(100);
-  }
-  if (monitors && monitors->fd() >= 0) {
-    loop.watch(monitors->fd(), [monitors, sdl] {
-      if (monitors->drain()) sdl->place();
-    });
-    if (monitors->drain()) sdl->place();
-  }
-  loop.onWake([&loop, sdl, &reporting] {
-    if (!sdl->pumpEvents()) loop.quit();
+  ScreenWindow* screen = w.screen;
+  if (!screen || !server) return;
+  screen->onResized = [&display] { display.windowResized(); };
+  const auto pump = [&loop, screen, server, &reporting] {
+    if (server->takeMonitorsChanged()) screen->place();
+    if (!screen->pumpEvents()) loop.quit();
     reporting.readyWhenShown();
-  });
+    server->flush();
+  };
+  loop.onWake(pump);
   // The events of the first page (the window shown, exposed) say whether it is on a monitor.
-  if (!sdl->pumpEvents()) loop.quit();
-  reporting.readyWhenShown();
+  pump();
+}
+
+// The server's descriptors wake the loop; a connection that is lost ends the program (status 1),
+// so the service manager starts it afresh and it waits for the server to come back.
+void watchServer(RealEventLoop& loop, DisplayServer& server, bool& lost) {
+  for (int fd : server.fds()) {
+    loop.watch(fd, [&loop, &server, &lost] {
+      if (server.dispatch() || lost) return;
+      lost = true;
+      logLine(LogPriority::Error, std::string("the ") + server.name() + " display server closed the connection");
+      loop.quit();
+    });
+  }
 }
 
 }  // namespace
@@ -426,30 +410,29 @@ int main(int argc, char** argv) {
 
   const std::optional<PixelSize> headless = headlessSize();
   const StartArguments args = parseStartArguments(argumentTail(argc, argv));
-  std::optional<Video> video;
+  const bool startable = args.outcome == StartArguments::Outcome::Start;
+  // The server outlives every window on it: declared first, it goes last.
+  std::unique_ptr<DisplayServer> server;
+  bool serverLost = false;
   if (!headless) {
     std::optional<int> refused;
-    video = startVideo(loop, args, &refused);
-    if (!video) return refused.value_or(0);
+    server = startServer(loop, args, &refused);
+    if (!server) return refused.value_or(0);
+    watchServer(loop, *server, serverLost);
   }
 
-  auto splash = video ? std::make_unique<SplashWindow>(video->path) : nullptr;
-  // The window system's connection wakes the loop, so the splash is kept painted through the wait
-  // (a Wayland compositor also waits for its answers before it shows anything).
-  int connectionFd = splash ? windowConnectionFd(splash->sdl()) : -1;
-  if (connectionFd >= 0) loop.watch(connectionFd, [] {});
+  const int splashScreen = startable ? args.screenIndex : 0;
+  auto splash = server ? std::make_unique<SplashWindow>(*server, splashScreen) : nullptr;
 
   // The display window is made ready, hidden, while the splash is up: placing it and allocating
-  // its framebuffer take longer than drawing the first page.
-  std::unique_ptr<Monitors> monitors = video ? std::make_unique<Monitors>(video->driver) : nullptr;
-  std::unique_ptr<SdlWindow> readyWindow;
+  // its image take longer than drawing the first page.
+  std::unique_ptr<ScreenWindow> readyWindow;
   std::string windowError = "no display window";
-  if (video && args.outcome == StartArguments::Outcome::Start) {
+  if (server && startable) {
     try {
-      readyWindow = std::make_unique<SdlWindow>("Plasma Sample", args.screenIndex, video->path, *monitors,
-                                                SdlWindow::Visibility::Hidden);
+      readyWindow = std::make_unique<ScreenWindow>(server->openScreen(args.screenIndex, "Plasma Sample"));
     } catch (const std::exception& e) {
-      windowError = e.what();
+      windowError = std::string("cannot open the display window: ") + e.what();
     }
   }
   CurlClientOptions httpOptions;
@@ -460,16 +443,11 @@ int main(int argc, char** argv) {
   standingFace(false);
   standingFace(true);
 
-  pause(loop, 2.0f, splash.get());
-  if (loop.quitting()) {
-    readyWindow.reset();
-    splash.reset();
-    if (video) SDL_Quit();
-    return 0;
-  }
+  pause(loop, 2.0f, splash.get(), server.get());
+  if (loop.quitting()) return serverLost ? 1 : 0;
 
-  if (const std::optional<int> refused = refuseArguments(args, video.has_value())) return *refused;
-  std::optional<DisplayWindow> window = openWindow(headless, std::move(readyWindow), windowError);
+  if (const std::optional<int> refused = refuseArguments(args, server.get(), loop)) return *refused;
+  std::optional<DisplayWindow> window = openWindow(headless, std::move(readyWindow), windowError, server.get());
   if (!window) return 1;
 
   Display display(*window->window, loop, *http, *images, FetchMode::WorkerThread, screenCycle());
@@ -482,17 +460,15 @@ int main(int argc, char** argv) {
   const std::unique_ptr<PrivateFolder> stateFolder = openStateFolder(*runtime);
   ServiceReporting reporting(display, loop, instanceName, stateFolder ? *stateFolder : *runtime);
   publisher = &reporting.status();
-  watchWindowEvents(loop, instance, *window, display, monitors.get(), connectionFd, reporting);
+  watchWindowEvents(loop, instance, *window, display, server.get(), reporting);
   loop.run();
   reporting.stopping();
   publisher = nullptr;
   if (!display.fetchEndsWithin(kStopWaitMs)) {
     // The fetch (or libcurl's wait for a resolver thread) would hold the stop past the service's
     // time-out: end without it. Nothing of it is kept, so nothing is lost.
-    logLine("stopping without waiting for the timetable fetch in flight");
-    if (video) SDL_Quit();
-    ::_exit(0);
+    logLine(LogPriority::Notice, "stopping without waiting for the timetable fetch in flight");
+    ::_exit(serverLost ? 1 : 0);
   }
-  if (video) SDL_Quit();
-  return 0;
+  return serverLost ? 1 : 0;
 }

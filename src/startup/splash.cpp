@@ -52,49 +52,28 @@ std::unique_ptr<CairoSurface> paintSplash() {
   return s;
 }
 
-SplashWindow::SplashWindow(PresentPath path) : picture_(paintSplash()) {
-  window_ = SDL_CreateWindow("Form1", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kWidth, kHeight,
-                             SDL_WINDOW_BORDERLESS | SDL_WINDOW_SKIP_TASKBAR | SDL_WINDOW_SHOWN);
-  if (!window_) return;
-  windowId_ = SDL_GetWindowID(window_);
-  SDL_AddEventWatch(&SplashWindow::watchEvents, this);
-  presenter_ = Presenter::make(window_, path, kWidth, kHeight, nullptr);
-  cursor_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAIT);
-  if (cursor_) SDL_SetCursor(cursor_);
+SplashWindow::SplashWindow(DisplayServer& server, int screenIndex) : picture_(paintSplash()) {
+  output_ = server.openBox(screenIndex, {kWidth, kHeight}, BoxRole::Splash, "Form1");
   repaint();
 }
 
-SplashWindow::~SplashWindow() {
-  if (window_) SDL_DelEventWatch(&SplashWindow::watchEvents, this);
-  presenter_.reset();
-  if (window_) SDL_DestroyWindow(window_);
-  if (cursor_) SDL_FreeCursor(cursor_);
-}
-
-// Runs inside SDL as each event is queued, so the events stay in the queue for the display window.
-int SplashWindow::watchEvents(void* self, SDL_Event* event) {
-  auto* splash = static_cast<SplashWindow*>(self);
-  if (event->type != SDL_WINDOWEVENT || event->window.windowID != splash->windowId_) return 1;
-  switch (event->window.event) {
-    case SDL_WINDOWEVENT_SHOWN:
-    case SDL_WINDOWEVENT_EXPOSED:
-    case SDL_WINDOWEVENT_SIZE_CHANGED:
-    case SDL_WINDOWEVENT_RESTORED: splash->needsPaint_ = true; break;
-    default: break;
-  }
-  return 1;
+void SplashWindow::paint() {
+  cairo_surface_t* to = output_->image();
+  cairo_t* cr = cairo_create(to);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, picture_->image(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_mark_dirty(to);
+  // A failed present is tried again at the next wake.
+  needsPaint_ = !output_->present({0, 0, kWidth, kHeight});
+  ++presents_;
 }
 
 void SplashWindow::repaint() {
-  if (!window_) return;
-  SDL_PumpEvents();
-  if (!presenter_ || !needsPaint_) return;
-  // A failed present is tried again at the next wake.
-  cairo_surface_flush(picture_->image());
-  const SDL_Rect all{0, 0, kWidth, kHeight};
-  needsPaint_ = !presenter_->show(cairo_image_surface_get_data(picture_->image()),
-                                  cairo_image_surface_get_stride(picture_->image()), &all, 1);
-  ++presents_;
+  const OutputEvents e = output_->takeEvents();
+  if (e.exposed || e.resized) needsPaint_ = true;
+  if (needsPaint_) paint();
 }
 
 }  // namespace plasma

@@ -1,10 +1,8 @@
 #pragma once
-#include <SDL.h>
-
 #include <memory>
 
 #include "canvas/cairo_surface.h"
-#include "platform/presenter.h"
+#include "present/display_server.h"
 
 namespace plasma {
 
@@ -12,29 +10,22 @@ namespace plasma {
 // application title and version, and the four 5-pixel edge lines.
 std::unique_ptr<CairoSurface> paintSplash();
 
-// frmSplash: a borderless window, centred, not in the taskbar, with the hourglass pointer. It is
-// painted at once on creation, on the process's presentation path, and has no behaviour of its own.
+// frmSplash: a borderless box centred on the screen's monitor, not in the taskbar, with the
+// hourglass pointer where the server has one. It is painted at once on creation and has no
+// behaviour of its own.
 class SplashWindow {
  public:
-  explicit SplashWindow(PresentPath path);
-  ~SplashWindow();
-  SplashWindow(const SplashWindow&) = delete;
-  SplashWindow& operator=(const SplashWindow&) = delete;
-  // Reads the window system's events and paints the picture again only when they ask for it
-  // (shown, exposed, resized). Called at every wake of the start-up wait: painting on each call
-  // would feed itself on Wayland, where every present brings the compositor's answers that wake
-  // the wait again (hundreds of full-window presents a second, starving the compositor).
+  SplashWindow(DisplayServer& server, int screenIndex);
+  // Paints the picture again only when the server asks for it (shown again, exposed, resized).
+  // Called at every wake of the start-up wait: painting on each call would feed itself on
+  // Wayland, where every present brings the compositor's answers that wake the wait again.
   void repaint();
-  SDL_Window* sdl() const { return window_; }
-  // How many times the picture went to the window system.
+  // How many times the picture went to the server.
   int presents() const { return presents_; }
 
  private:
-  static int watchEvents(void* self, SDL_Event* event);
-  SDL_Window* window_ = nullptr;
-  Uint32 windowId_ = 0;
-  SDL_Cursor* cursor_ = nullptr;
-  std::unique_ptr<Presenter> presenter_;
+  void paint();
+  std::unique_ptr<Output> output_;
   std::unique_ptr<CairoSurface> picture_;
   bool needsPaint_ = true;
   int presents_ = 0;

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 #include "startup/metrics.h"
 #include "support/legacy.h"
 #include "support/log.h"

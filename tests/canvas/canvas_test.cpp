@@ -9,7 +9,7 @@
 #include "canvas/fonts.h"
 #include "canvas/recording_surface.h"
 #include "canvas/window_image.h"
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 #include "test_support/rig.h"
 
 namespace plasma {

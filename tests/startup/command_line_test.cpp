@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/monitors.h"
+#include "present/monitors.h"
 #include "startup/command_line.h"
 
 namespace plasma {

@@ -1,4 +1,4 @@
-// The splash through the start-up wait: the wait wakes for every answer of the window system, and
+// The splash through the start-up wait: the wait wakes for every answer of the display server, and
 // each wake must not send the whole picture again.
 #include <gtest/gtest.h>
 
@@ -7,36 +7,70 @@
 namespace plasma {
 namespace {
 
-void pushWindowEvent(SDL_Window* window, Uint8 what) {
-  SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.windowID = SDL_GetWindowID(window);
-  e.window.event = what;
-  SDL_PushEvent(&e);
-}
-
-TEST(Splash, PaintsAgainOnlyWhenItsWindowAsksForIt) {
-  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-  {
-    SplashWindow splash(PresentPath::StreamingTexture);
-    ASSERT_NE(splash.sdl(), nullptr) << SDL_GetError();
-    const int painted = splash.presents();
-    EXPECT_EQ(painted, 1) << "painted at once on creation";
-
-    for (int i = 0; i < 20; ++i) splash.repaint();
-    EXPECT_EQ(splash.presents(), painted) << "wakes with nothing to show sent the picture again";
-
-    pushWindowEvent(splash.sdl(), SDL_WINDOWEVENT_EXPOSED);
-    splash.repaint();
-    splash.repaint();
-    EXPECT_EQ(splash.presents(), painted + 1) << "one expose, one paint";
-
-    // The compositor gave the window another size (cage makes every window fill the output).
-    pushWindowEvent(splash.sdl(), SDL_WINDOWEVENT_SIZE_CHANGED);
-    splash.repaint();
-    EXPECT_EQ(splash.presents(), painted + 2);
+// An output that counts its presents and hands out the events the test gives it.
+class CountingOutput final : public Output {
+ public:
+  explicit CountingOutput(PixelSize size) : image_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, size.width, size.height)) {}
+  ~CountingOutput() override { cairo_surface_destroy(image_); }
+  cairo_surface_t* image() override { return image_; }
+  PixelSize size() const override { return {cairo_image_surface_get_width(image_), cairo_image_surface_get_height(image_)}; }
+  bool present(const PixelRect&) override {
+    ++presents;
+    return true;
   }
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  bool onScreen() const override { return true; }
+  OutputEvents takeEvents() override { return std::exchange(pending, OutputEvents{}); }
+  std::string place() override { return ""; }
+  void show() override {}
+  void raise() override {}
+  std::string describe() const override { return "test"; }
+  int presents = 0;
+  OutputEvents pending;
+
+ private:
+  cairo_surface_t* image_;
+};
+
+class OneBoxServer final : public DisplayServer {
+ public:
+  const char* name() const override { return "test"; }
+  std::vector<int> fds() const override { return {}; }
+  bool dispatch() override { return true; }
+  void flush() override {}
+  bool takeMonitorsChanged() override { return false; }
+  std::unique_ptr<Output> openScreen(int, const std::string&) override { return nullptr; }
+  std::unique_ptr<Output> openBox(int, PixelSize size, BoxRole, const std::string&) override {
+    auto o = std::make_unique<CountingOutput>(size);
+    box = o.get();
+    return o;
+  }
+  CountingOutput* box = nullptr;
+};
+
+TEST(Splash, PaintsAgainOnlyWhenTheServerAsksForIt) {
+  OneBoxServer server;
+  SplashWindow splash(server, 0);
+  ASSERT_NE(server.box, nullptr);
+  EXPECT_EQ(server.box->size().width, 417);
+  EXPECT_EQ(server.box->presents, 1) << "painted at once on creation";
+  // The white of the picture is in the box's image.
+  cairo_surface_flush(server.box->image());
+  const auto* row = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(server.box->image()) +
+                                                           150 * cairo_image_surface_get_stride(server.box->image()));
+  EXPECT_EQ(row[300] & 0xffffff, 0xffffffu);
+
+  for (int i = 0; i < 20; ++i) splash.repaint();
+  EXPECT_EQ(server.box->presents, 1) << "wakes with nothing to show sent the picture again";
+
+  server.box->pending.exposed = true;
+  splash.repaint();
+  splash.repaint();
+  EXPECT_EQ(server.box->presents, 2) << "one expose, one paint";
+
+  // The server gave the box another size (a compositor made the surface fill the output).
+  server.box->pending.resized = true;
+  splash.repaint();
+  EXPECT_EQ(server.box->presents, 3);
 }
 
 }  // namespace

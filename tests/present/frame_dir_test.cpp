@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 
 namespace plasma {
 namespace {

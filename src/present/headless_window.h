@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "canvas/cairo_surface.h"
-#include "platform/window.h"
+#include "present/window.h"
 
 namespace plasma {
 

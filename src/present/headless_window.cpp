@@ -1,4 +1,4 @@
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 
 #include <unistd.h>
 
