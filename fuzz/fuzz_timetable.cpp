@@ -20,7 +20,7 @@
 #include "display/display.h"
 #include "cycle/cycle.h"
 #include "platform/event_loop.h"
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 #include "platform/http_client.h"
 #include "platform/image_loader.h"
 

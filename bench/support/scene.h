@@ -10,7 +10,7 @@
 
 #include "display/display.h"
 #include "platform/event_loop.h"
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 #include "platform/image_loader.h"
 
 namespace plasma::bench {

@@ -18,7 +18,7 @@
 #include "cycle/cycle.h"
 #include "display/display.h"
 #include "platform/event_loop.h"
-#include "platform/headless_window.h"
+#include "present/headless_window.h"
 #include "platform/image_loader.h"
 
 using namespace plasma;
