@@ -126,6 +126,7 @@ class WaylandSurface final : public Output {
   void show() override {}
   void raise() override {}
   std::string describe() const override;
+  void willOverwrite(const PixelRect& r) override { ring_.willOverwrite(r); }
 
   void key() { events_.key = true; }
   void click(double x, double y) { events_.click = Point{x * scale_, y * scale_}; }
