@@ -129,7 +129,7 @@ struct PictureCache::State {
   };
   struct Attempt {
     std::chrono::steady_clock::time_point at;
-    std::string failure;  // the last failure, logged once; empty after a success
+    std::string failure;  // the last failure; empty after a success
     bool permanent = false;  // a failure that asking again soon would only repeat (too large)
     bool dropped = false;    // its copy went for the cap: fetched again only when wanted
   };
@@ -316,10 +316,13 @@ struct PictureCache::State {
     wake.notify_all();
   }
 
+  // One line when a picture's fetches start failing, not one per retry: the reason is kept for
+  // the line its black page writes, and the end of the failures is logged.
   void logFailure(const std::string& url, Attempt& a, const std::string& why, bool permanent) {
     a.permanent = permanent;
-    if (a.failure == why) return;
+    const bool first = a.failure.empty();
     a.failure = why;
+    if (!first) return;
     const auto e = entries.find(url);
     logLine("picture " + urlForLog(url) + " could not be fetched: " + why +
             (e != entries.end() ? "; the copy from " + clockText(e->second.storedAt) + " is shown meanwhile"
