@@ -174,6 +174,8 @@ TEST(PictureCache, FetchesOnceAsksAgainWithItsValidatorsAndTakesAChangedPicture)
   EXPECT_EQ(readAll(cache->copy(url).file), "second body");
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(server.count(server.bodies), 2);
+  // Once nothing is in flight, no temporary is left behind.
+  ASSERT_TRUE(cache->waitIdle(5000));
   for (const std::string& name : f.names()) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
 }
 
