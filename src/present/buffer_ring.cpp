@@ -36,7 +36,10 @@ void BufferRing::willOverwrite(const PixelRect& r) {
 
 BufferRing::BufferRing(std::function<void(const std::function<bool()>&, int)> waitForServer,
                        std::function<Buffer()> allocate)
-    : wait_(std::move(waitForServer)), allocate_(std::move(allocate)) {}
+    : wait_(std::move(waitForServer)), allocate_(std::move(allocate)) {
+  // A buffer handed out stays where it is while more are made.
+  buffers_.reserve(kMaxBuffers);
+}
 
 namespace {
 

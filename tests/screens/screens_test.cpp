@@ -282,6 +282,56 @@ TEST(Screens, WrongArgumentsShowTheMessageBoxUntilItIsDismissed) {
   EXPECT_EQ(shown.child().wait(milliseconds(3000)), 2) << shown.child().err();
 }
 
+// Two pictures of the screen a fifth of a second apart that are the same and differ from `before`:
+// the strip has stopped at the bottom of its run.
+template <typename Shot>
+std::optional<Shot> atRestAfterScrolling(const std::function<std::optional<Shot>()>& shoot,
+                                         const std::function<long(const Shot&)>& differsFromPage) {
+  std::optional<Shot> last;
+  eventually([&] {
+    auto now = shoot();
+    const bool still = now && last && differsFromPage(*now) > 0 && [&] {
+      for (int y = 0; y < now->height; ++y) {
+        for (int x = 0; x < now->width; ++x) {
+          if (now->at(x, y) != last->at(x, y)) return false;
+        }
+      }
+      return true;
+    }();
+    last = std::move(now);
+    return still;
+  }, milliseconds(15000), milliseconds(200));
+  return last;
+}
+
+TEST(Screens, AScrolledStripOnX11IsWhatTheDisplayHoldsWhenTheServerMovedThePixels) {
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "SKIPPED: needs xvfb";
+  TempFolder tmp;
+  XServer x(tmp.path / "xvfb", ":158", {"Xvfb", "-screen", "0", "1920x1080x24"});
+  ASSERT_TRUE(x.up()) << x.log();
+  Sim sim(tmp.path / "sim", 0, {"--documents", (sourceDir() / "tests/fixtures/long-lists/12").string()});
+  Environment env = cleanEnvironment();
+  env["DISPLAY"] = x.name();
+  Shown shown(tmp, sim, env, 0, "scroll", {}, {}, {"1", "0", sim.url});
+  ASSERT_TRUE(shown.waitReady(milliseconds(20000))) << shown.child().err();
+  cairo_surface_t* top = shown.screenshot();
+  ASSERT_TRUE(top);
+  int shots = 0;
+  const auto shoot = [&] { return rootShot(x, tmp.path / ("shot" + std::to_string(shots++) + ".xwd")); };
+  const auto differsFromTop = [&](const XImage& i) {
+    return differingPixels(top, i.width, i.height, [&](int px, int py) { return i.at(px, py); });
+  };
+  const std::optional<XImage> rest = atRestAfterScrolling<XImage>(shoot, differsFromTop);
+  ASSERT_TRUE(rest) << shown.child().err();
+  ASSERT_GT(differsFromTop(*rest), 0) << "the strip never moved";
+  // The image the display brings up to date when asked equals what the server moved.
+  cairo_surface_t* own = shown.screenshot();
+  EXPECT_EQ(differingPixels(own, rest->width, rest->height, [&](int px, int py) { return rest->at(px, py); }), 0);
+  cairo_surface_destroy(own);
+  cairo_surface_destroy(top);
+  EXPECT_EQ(shown.stop(), 0);
+}
+
 TEST(Screens, OneXScreenSplitIntoTwoMonitorsPutsScreenOneOnTheRightHalf) {
   if (!fs::exists("/usr/bin/Xvfb") || !fs::exists("/usr/bin/xrandr")) GTEST_SKIP() << "SKIPPED: needs xvfb and xrandr";
   TempFolder tmp;
@@ -572,6 +622,30 @@ TEST(Screens, WestonKioskWithoutKeyboardOrMouseShowsNothingAndTheDisplaySaysSo) 
   EXPECT_FALSE(shown.ready()) << "READY for a page the compositor never drew";
   EXPECT_TRUE(eventually([&] { return shown.page() == "none"; }, milliseconds(7000))) << shown.page();
   EXPECT_EQ(shown.stop(), 0) << shown.child().err();
+}
+
+TEST(Screens, AScrolledStripUnderSwayIsThePageTheDisplayHolds) {
+  if (!fs::exists("/usr/bin/sway")) GTEST_SKIP() << "SKIPPED: needs sway";
+  if (!displayRunnableByNobody()) GTEST_SKIP() << "SKIPPED: " << display() << " cannot be run by nobody";
+  TempFolder tmp;
+  Compositor wayland(tmp, Compositor::Kind::Sway);
+  ASSERT_TRUE(wayland.up()) << wayland.child().err();
+  Sim sim(tmp.path / "sim", 0, {"--documents", (sourceDir() / "tests/fixtures/long-lists/12").string()});
+  Shown shown(tmp, sim, cleanEnvironment(), 0, "wl", wayland.run(), wayland.client(), {"1", "0", sim.url});
+  ::chmod((tmp.path / "notify-wl").c_str(), 0777);
+  ASSERT_TRUE(shown.waitReady(milliseconds(20000))) << shown.child().err();
+  cairo_surface_t* top = shown.screenshot();
+  ASSERT_TRUE(top);
+  const auto differsFromTop = [&](const OutputShot& i) { return differingPixels(top, i.width, i.height, i.at); };
+  const std::optional<OutputShot> rest =
+      atRestAfterScrolling<OutputShot>([&] { return wayland.shot(); }, differsFromTop);
+  ASSERT_TRUE(rest) << shown.child().err();
+  ASSERT_GT(differsFromTop(*rest), 0) << "the strip never moved";
+  cairo_surface_t* own = shown.screenshot();
+  EXPECT_EQ(differingPixels(own, rest->width, rest->height, rest->at), 0);
+  cairo_surface_destroy(own);
+  cairo_surface_destroy(top);
+  EXPECT_EQ(shown.stop(), 0);
 }
 
 // cage runs the display as its one client: the first page within 3 s of cage's start and within a
