@@ -248,7 +248,8 @@ class X11Window final : public Output {
     cairo_fill(cr);
     cairo_destroy(cr);
     cairo_surface_flush(band_.image);
-    pace();
+    // The scroller's steps come one a frame from the event loop: no waiting here.
+    lastPresentUs_ = monotonicUs();
     // The server moves what it shows; only the rows that came into view travel. Errors come back
     // as events (see the server's dispatch), so no frame waits for an answer.
     xcb_copy_area(s_.c(), window_, window_, gc_, static_cast<std::int16_t>(a.left),
