@@ -3,7 +3,6 @@
 // compositor's frame callbacks. No GPU, no GL, and no seat needed.
 #include <poll.h>
 #include <sys/mman.h>
-#include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "present/buffer_ring.h"
+#include "present/clock.h"
 #include "present/display_server.h"
 #include "present/monitors.h"
 #include "present/shared_screen.h"
@@ -24,12 +24,6 @@
 
 namespace plasma {
 namespace {
-
-std::int64_t monotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
 
 // How long a present waits for the compositor's go-ahead (its frame callback). A compositor sends
 // none while the surface is hidden; the frame then goes anyway, so a hidden window costs no more

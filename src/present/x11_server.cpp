@@ -3,7 +3,6 @@
 // manager's own protocol (EWMH), so panels stay under the page; placed by RandR monitors.
 #include <sys/mman.h>
 #include <sys/shm.h>
-#include <time.h>
 #include <unistd.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
@@ -19,18 +18,13 @@
 
 #include "platform/picture_decoder.h"
 #include "plasma/artwork.h"
+#include "present/clock.h"
 #include "present/display_server.h"
 #include "present/monitors.h"
 #include "support/log.h"
 
 namespace plasma {
 namespace {
-
-std::int64_t monotonicUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
-}
 
 // One refresh per panel frame, so every wipe step is seen. A frame that comes up to this much
 // early is not held back: the event loop paces the scroller itself, a little ahead of the mark.
