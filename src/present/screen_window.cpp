@@ -55,10 +55,12 @@ void ScreenWindow::copyFrom(const Surface& source, int sx, int sy, int width, in
   }
   catchUp();
   scrolled_ = {};
+  // The source first: a canvas that stands in with the window's own image hands out the window's
+  // image, which must then be up to date everywhere, the copied part included.
+  cairo_surface_t* from = source.image();
   if (covered.right > covered.left && covered.bottom > covered.top) output_->willOverwrite(covered);
   cairo_surface_t* to = output_->image();
-  cairo_surface_t* from = source.image();
-  // A canvas that stands in with the window's own image: the pixels are already here.
+  // The pixels are already here.
   if (from == to && sx == dx && sy == dy) return;
   cairo_surface_flush(from);
   cairo_t* cr = cairo_create(to);
