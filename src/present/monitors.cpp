@@ -47,4 +47,16 @@ std::optional<std::size_t> connectorForScreen(int screenIndex, const std::vector
   return std::nullopt;
 }
 
+std::optional<std::size_t> modeForMonitor(const std::vector<ModeOffer>& modes) {
+  if (modes.empty()) return std::nullopt;
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].commandLine) return i;
+  }
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].preferred) return i;
+  }
+  // The kernel lists the largest first; without any EDID that is the best guess there is.
+  return 0;
+}
+
 }  // namespace plasma

@@ -57,6 +57,22 @@ TEST(ConsoleScreens, ScreenNIsTheNthConnectorWithAMonitorInTheCardsOrder) {
   EXPECT_EQ(connectorForScreen(0, {}), std::nullopt);
 }
 
+TEST(ConsoleScreens, AMonitorGetsTheModeNamedOnTheKernelCommandLineElseItsOwnPreferredOne) {
+  using M = ModeOffer;
+  // As the kernel lists them: preferred first, then the largest.
+  const std::vector<M> edid = {{1920, 1080, true, false}, {3840, 2160, false, false}, {1280, 720, false, false}};
+  EXPECT_EQ(modeForMonitor(edid), 0u);
+  // video=HDMI-A-1:1280x720 marks that mode (or adds it) for the connector.
+  std::vector<M> named = edid;
+  named[2].commandLine = true;
+  EXPECT_EQ(modeForMonitor(named), 2u);
+  // A monitor forced on without an EDID offers no preferred mode: the first, unless one is named.
+  const std::vector<M> bare = {{5120, 2160, false, false}, {1920, 1080, false, false}};
+  EXPECT_EQ(modeForMonitor(bare), 0u);
+  EXPECT_EQ(modeForMonitor({{5120, 2160, false, false}, {1920, 1080, false, true}}), 1u);
+  EXPECT_EQ(modeForMonitor({}), std::nullopt);
+}
+
 TEST(WaylandScreens, OutputsCountFromTheOneAtTheOriginWhateverTheirOrder) {
   // Listed as the compositor announced them: the right-hand output first.
   MonitorLayout layout{{{1920, 0, 1280, 1024}, {0, 0, 1920, 1080}}, 0};
