@@ -12,6 +12,9 @@ cache=$1
 deb=$(realpath "$2")
 mkdir -p "$cache"
 cache=$(realpath "$cache")
+# One builder at a time; a second run waits and then finds the image made.
+exec 9>"$cache/lock"
+flock 9
 kver=$(ls /lib/modules | sort -V | tail -n 1)
 [ -f "/boot/vmlinuz-$kver" ] || { echo "no /boot/vmlinuz-$kver (package linux-image-amd64)" >&2; exit 1; }
 

@@ -6,6 +6,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
