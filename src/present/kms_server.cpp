@@ -183,25 +183,26 @@ bool KmsScreen::choose() {
   Resources res(drmModeGetResources(s_.fd()));
   if (!c || !res || c->count_modes == 0) return false;
   std::uint32_t crtc = 0;
+  const auto offer = [](const drmModeModeInfo& m) {
+    return ModeOffer{m.hdisplay, m.vdisplay, static_cast<int>(m.vrefresh), (m.type & DRM_MODE_TYPE_PREFERRED) != 0,
+                     (m.type & DRM_MODE_TYPE_USERDEF) != 0};
+  };
   std::vector<ModeOffer> offers;
-  for (int i = 0; i < c->count_modes; ++i) {
-    const drmModeModeInfo& m = c->modes[i];
-    offers.push_back({m.hdisplay, m.vdisplay, (m.type & DRM_MODE_TYPE_PREFERRED) != 0,
-                      (m.type & DRM_MODE_TYPE_USERDEF) != 0});
-  }
-  drmModeModeInfo mode = c->modes[modeForMonitor(offers).value_or(0)];
+  for (int i = 0; i < c->count_modes; ++i) offers.push_back(offer(c->modes[i]));
+  // The mode the console already runs on this monitor (the operator may have chosen it with
+  // video= on the kernel's command line) is kept: no mode change, no flicker.
+  std::optional<ModeOffer> running;
   if (c->encoder_id) {
     Encoder e(drmModeGetEncoder(s_.fd(), c->encoder_id));
     if (e && e->crtc_id) {
       crtc = e->crtc_id;
-      // The mode the console already runs on this monitor (the operator may have chosen it with
-      // video= on the kernel's command line) is kept; no mode change, no flicker.
       if (drmModeCrtc* now = drmModeGetCrtc(s_.fd(), crtc)) {
-        if (now->mode_valid) mode = now->mode;
+        if (now->mode_valid) running = offer(now->mode);
         drmModeFreeCrtc(now);
       }
     }
   }
+  const drmModeModeInfo mode = c->modes[modeForMonitor(offers, running).value_or(0)];
   if (crtc == 0) crtc = freeCrtc(c.p, res.p);
   if (crtc == 0) return false;
   const bool newSize = mode.hdisplay != width_ || mode.vdisplay != height_;
