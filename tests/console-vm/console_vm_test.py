@@ -199,9 +199,12 @@ def compare(tool, shot, page, diff=None):
     return r.returncode == 0, r.stdout.strip()
 
 
-def wait_for_page(guest, tool, page, shot, timeout, head=0, interval=0.5):
+SPLASH = ("417", "326")  # the splash's size: drawn centred on black before the first page
+
+
+def wait_for_page(guest, tool, page, shot, timeout, head=0, interval=0.5, seen=None):
     """Screendumps until the monitor shows exactly the page; the time it took, or None with the
-    last comparison."""
+    last comparison. `seen`, a list, gets "splash" when a screendump showed the splash."""
     start = time.monotonic()
     last = "no screendump"
     while time.monotonic() - start < timeout:
@@ -209,6 +212,9 @@ def wait_for_page(guest, tool, page, shot, timeout, head=0, interval=0.5):
             same, last = compare(tool, shot, page)
             if same:
                 return time.monotonic() - start, last
+            if seen is not None and "splash" not in seen and subprocess.run(
+                    [tool, "--box", SPLASH[0], SPLASH[1], shot], stdout=subprocess.DEVNULL).returncode == 0:
+                seen.append("splash")
         time.sleep(interval)
     return None, last
 
@@ -360,7 +366,10 @@ def boot_two(guest, args):
     page = args["1920x1080"]
     shot = os.path.join(g.run, "shot.ppm")
     # Power-on to page: screendumps from QEMU's start, before the shell is even there.
-    took, last = wait_for_page(g, tool, page, shot, BOOT_TIMEOUT, interval=0.25)
+    seen = []
+    took, last = wait_for_page(g, tool, page, shot, BOOT_TIMEOUT, interval=0.25, seen=seen)
+    if "splash" not in seen:
+        fail("boot 2: the splash never showed on the monitor before the page")
     if took is None:
         fail("boot 2: the page never reached the monitor (%s)" % last)
     else:

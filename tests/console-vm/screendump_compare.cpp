@@ -3,12 +3,15 @@
 // they differ (how many pixels, where, the first one), 2 when a file cannot be read.
 //   screendump_compare SHOT.ppm PAGE.png [DIFF.png]
 // DIFF.png, when given and they differ, shows the differing pixels white on the page dimmed.
+//   screendump_compare --box WIDTH HEIGHT SHOT.ppm
+// Exits 0 when the monitor shows a picture of that size centred on black (the splash), else 1.
 #include <cairo.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -116,9 +119,36 @@ void writeDiff(const char* path, const Picture& page, const Picture& shot) {
 
 }  // namespace
 
+// Black everywhere but in the centred box, and something drawn in the box.
+int centredBox(const Picture& shot, int width, int height) {
+  const int x0 = (shot.width - width) / 2, y0 = (shot.height - height) / 2;
+  std::size_t outside = 0, inside = 0;
+  for (int y = 0; y < shot.height; ++y) {
+    for (int x = 0; x < shot.width; ++x) {
+      const bool in = x >= x0 && x < x0 + width && y >= y0 && y < y0 + height;
+      if (shot.rgb[static_cast<std::size_t>(y) * static_cast<std::size_t>(shot.width) + static_cast<std::size_t>(x)] == 0) continue;
+      ++(in ? inside : outside);
+    }
+  }
+  const bool box = outside == 0 && inside > 0;
+  std::printf("%s: %zu lit pixels inside the centred %dx%d box, %zu outside it\n",
+              box ? "a box on black" : "not a box on black", inside, width, height, outside);
+  return box ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--box") {
+    Picture shot;
+    std::string why;
+    const int width = std::atoi(argv[2]), height = std::atoi(argv[3]);
+    if (!readPpm(argv[4], shot, why) || width <= 0 || height <= 0) {
+      std::printf("%s: %s\n", argv[4], why.empty() ? "a box size that is not WIDTH HEIGHT" : why.c_str());
+      return 2;
+    }
+    return centredBox(shot, width, height);
+  }
   if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: screendump_compare SHOT.ppm PAGE.png [DIFF.png]\n");
+    std::fprintf(stderr, "usage: screendump_compare SHOT.ppm PAGE.png [DIFF.png] | --box WIDTH HEIGHT SHOT.ppm\n");
     return 2;
   }
   Picture shot, page;
