@@ -1,8 +1,10 @@
 # Installation and the Debian packages: `cpack -G DEB` in the build folder makes
-#   plasma-display        the display, its launcher, the service units, the account, manual pages
+#   plasma-display        the display, its launcher, the service units, the account, manual pages,
+#                         the Prometheus rules for a fleet
 #   plasma-display-tools  plasma-render, timetable-sim and the sample pictures (not for screen PCs)
 # Programs go to /usr/bin, the units to /usr/lib/systemd/{system,user}, the pictures to
-# /usr/share/plasma-display/pictures and the documentation to /usr/share/doc/PACKAGE.
+# /usr/share/plasma-display/pictures, the rules to /usr/share/plasma-display/prometheus and the
+# documentation to /usr/share/doc/PACKAGE.
 
 set(_pkg ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
 set(_gen ${CMAKE_BINARY_DIR}/packaging)
@@ -19,6 +21,10 @@ install(PROGRAMS ${_pkg}/plasma-display-launch DESTINATION bin COMPONENT display
 install(FILES ${_pkg}/plasma-display@.service DESTINATION lib/systemd/system COMPONENT display)
 install(FILES ${_pkg}/user/plasma-display@.service DESTINATION lib/systemd/user COMPONENT display)
 install(FILES ${_pkg}/plasma-display.sysusers DESTINATION lib/sysusers.d RENAME plasma-display.conf
+        COMPONENT display)
+# Alerting and recording rules for the Prometheus server that watches the screens (the operator
+# copies or links them from a screen PC or any PC with the package).
+install(FILES ${_pkg}/prometheus/plasma-display.rules.yml DESTINATION share/plasma-display/prometheus
         COMPONENT display)
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/resources/pictures/
         DESTINATION share/plasma-display/pictures COMPONENT tools

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -47,13 +49,43 @@ std::unique_ptr<ChildProcess> startXvfb(const std::string& display, FrameSize si
   return x;
 }
 
+// Programs run as "nobody" when the run is root: compositors refuse root.
+std::vector<std::string> unprivileged(std::vector<std::string> argv) {
+  if (::geteuid() != 0) return argv;
+  argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+  return argv;
+}
+
+// sway on its headless backend in a runtime folder of the run's own, up once its socket is there.
+std::unique_ptr<ChildProcess> startSway(FrameSize size, const std::string& folder, const std::string& run) {
+  const std::string conf = folder + "/sway.conf";
+  {
+    std::ofstream out(conf);
+    out << "output HEADLESS-1 mode " << sizeName(size) << "\nbar {\n  position top\n}\n";
+  }
+  ::chmod(folder.c_str(), 0755);
+  ::chmod(conf.c_str(), 0644);
+  ::mkdir(run.c_str(), 0700);
+  if (::geteuid() == 0 && ::chown(run.c_str(), 65534, 65534) != 0) throw std::runtime_error("cannot hand " + run + " to nobody");
+  auto sway = std::make_unique<ChildProcess>(
+      unprivileged({"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "HOME=" + folder, "XDG_RUNTIME_DIR=" + run,
+                    "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "/usr/bin/sway", "-c",
+                    conf}),
+      EnvChanges{}, false, folder + "/sway.err");
+  const std::string socket = run + "/wayland-1";
+  for (int i = 0; i < 200 && ::access(socket.c_str(), F_OK) != 0; ++i) sleepSeconds(0.05);
+  if (::access(socket.c_str(), F_OK) != 0) throw std::runtime_error("sway did not start: " + readFile(folder + "/sway.err"));
+  return sway;
+}
+
 }  // namespace
 
 WholeProgramFigures runWholeProgram(const WholeProgramOptions& o) {
   ScratchFolder scratch;
   std::vector<std::string> simArgs = {o.binDir + "/timetable-sim", "--port", "0", "--clock", "10:00",
                                       "--scenario", o.scenario};
-  if (o.pageSeconds > 0) {
+  if (!o.documents.empty()) simArgs = {o.binDir + "/timetable-sim", "--port", "0", "--documents", o.documents};
+  if (o.pageSeconds > 0 && o.documents.empty()) {
     simArgs.push_back("--page-seconds");
     simArgs.push_back(std::to_string(o.pageSeconds));
   }
@@ -71,29 +103,36 @@ WholeProgramFigures runWholeProgram(const WholeProgramOptions& o) {
   NotifySocket notify(scratch.path + "/notify");
   std::unique_ptr<ChildProcess> xserver;
   if (!o.xDisplay.empty()) xserver = startXvfb(o.xDisplay, o.size, scratch.path);
+  const std::string run = scratch.path + "/run";
+  if (o.sway) {
+    xserver = startSway(o.size, scratch.path, run);
+    ::chmod(notify.path().c_str(), 0777);
+  }
+  const bool headless = o.xDisplay.empty() && !o.sway;
   const EnvChanges env = {
-      {"PLASMA_HEADLESS", o.xDisplay.empty() ? std::optional<std::string>(sizeName(o.size)) : std::nullopt},
+      {"PLASMA_HEADLESS", headless ? std::optional<std::string>(sizeName(o.size)) : std::nullopt},
       {"DISPLAY", o.xDisplay.empty() ? std::nullopt : std::optional<std::string>(o.xDisplay)},
       {"PLASMA_INSTANCE", "perf-" + std::to_string(::getpid()) + "-" + std::to_string(o.size.width)},
       {"NOTIFY_SOCKET", notify.path()},
       {"WATCHDOG_USEC", std::nullopt},
       {"WATCHDOG_PID", std::nullopt},
       {"STATE_DIRECTORY", scratch.path},
-      {"XDG_RUNTIME_DIR", scratch.path},
+      {"XDG_RUNTIME_DIR", o.sway ? run : scratch.path},
       {"PLASMA_FRAME_DIR", std::nullopt},
       {"PLASMA_PRESENT", std::nullopt},
-      {"WAYLAND_DISPLAY", std::nullopt},
-      // A test runner's SDL_VIDEODRIVER=dummy would keep the display off the real window.
+      {"WAYLAND_DISPLAY", o.sway ? std::optional<std::string>("wayland-1") : std::nullopt},
+      // A test runner's choice of display server would keep the display off the run's own.
+      {"PLASMA_DISPLAY_SERVER", std::nullopt},
       {"SDL_VIDEODRIVER", std::nullopt},
   };
   const std::string errPath = scratch.path + "/display.err";
   const double forkedUs = monotonicUs();
-  ChildProcess display({o.binDir + "/plasma-display", std::to_string(o.displayType), "0", url}, env,
-                       false, errPath);
+  const std::vector<std::string> argv = {o.binDir + "/plasma-display", std::to_string(o.displayType), "0", url};
+  ChildProcess display(o.sway ? unprivileged(argv) : argv, env, false, errPath);
   // On a real screen the window is shown, and says so on stderr, when the splash wait ends.
   std::optional<double> shownUs, readyUs;
   for (int waited = 0; !readyUs && waited < 20000; waited += 2) {
-    if (!shownUs && !o.xDisplay.empty() && readFile(errPath).find("showing on") != std::string::npos) {
+    if (!shownUs && !headless && readFile(errPath).find("showing on") != std::string::npos) {
       shownUs = monotonicUs();
     }
     readyUs = notify.waitFor("READY=1", 2);

@@ -19,6 +19,11 @@ struct WholeProgramOptions {
   // Show on a real X server of this display number (an Xvfb the run starts at `size`) instead of
   // headless; the server's CPU is then counted too.
   std::string xDisplay;
+  // Show under sway on its headless backend (pixman, no keyboard or mouse) at `size`, both run as
+  // "nobody" when the run is root; sway's CPU is then counted too.
+  bool sway = false;
+  // Serve DIR/circuit-N.txt as they stand instead of the sample line's live documents.
+  std::string documents;
 };
 
 struct WholeProgramFigures {
@@ -29,7 +34,7 @@ struct WholeProgramFigures {
   double cpuSeconds = 0;     // used in the CPU window
   double windowSeconds = 0;  // its length
   double serverCpuSeconds = 0;  // the X server's, in the same window
-  // On a real X server: from the end of the splash wait (the window shown) to READY=1.
+  // On a real display server: from the end of the splash wait (the window shown) to READY=1.
   double afterSplashMs = 0;
   bool glMapped = false;  // a GL library is mapped into the display
   double cpuPercent() const { return windowSeconds > 0 ? 100.0 * cpuSeconds / windowSeconds : 0; }

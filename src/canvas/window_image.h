@@ -20,6 +20,14 @@ class WindowImage {
                         int dy) = 0;
   virtual void refresh() = 0;
   virtual cairo_surface_t* image() const = 0;
+  // Copies as copyFrom does, for a strip that scrolls: at the window's last scroll copy the same
+  // area showed the strip `advanced` rows further up. A window whose area has not changed since
+  // may move its pixels and copy only the rows that come into view.
+  virtual void scrollCopy(const Surface& source, int sx, int sy, int width, int height, int dx, int dy,
+                          int advanced) {
+    (void)advanced;
+    copyFrom(source, sx, sy, width, height, dx, dy);
+  }
 };
 
 // Copies the canvas onto the window: with wipeEnabled 1, the strip wipe of wipeSteps steps (the page

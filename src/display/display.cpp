@@ -188,8 +188,9 @@ void Display::showNextPicture(bool restartCycle) {
 void Display::showPicture(const std::string& path, const PictureOutcome& outcome) {
   slideshowPage_ = true;  // also when the picture fails and the page is black
   if (outcome.missing) {
-    // The path comes from the server: escaped, so it cannot forge or erase log lines.
-    logLine("picture " + escapeForLog(path, 200) + ": " + outcome.reason);
+    // The path comes from the server: escaped, so it cannot forge or erase log lines, and a
+    // password in a picture's URL is not written out.
+    logLine("picture " + escapeForLog(maskCredentials(path), 200) + ": " + outcome.reason);
     clearCanvas();
     return;
   }

@@ -92,6 +92,17 @@ class Display {
   // other page clears it and stops timerStops, so the scroller never copies an old strip over it.
   bool stopsStripOnScreen = false;
 
+  // The stops strip beyond its pixels: pbStops holds only the rows the list area shows and the
+  // next few, so a list of any length costs what a short one costs; the scroller draws the rows
+  // further down when it reaches them.
+  struct StopsStripRows {
+    std::vector<std::string> names;  // the rows of the list, top to bottom
+    double unitY = 0;
+    int height = 0;  // the whole list's height in pixels
+    int top = 0;     // the list's pixel row at the top of pbStops
+  };
+  StopsStripRows stopsStripRows;
+
   // The last colourScheme a countdown page met, so that an unknown scheme is logged once.
   Int16 countdownSchemeSeen = 0;
   // The last message text cut short for want of room, so that it is logged once.

@@ -156,6 +156,9 @@ void Display::applyTimetableResponse(const std::string& url, const HttpResponse&
   }
   noteGoodLoad(*this, url);
   applyParsedTimetable(*this, std::move(parsed));
+  // Pictures kept elsewhere (over HTTP) are fetched ahead of their pages, whether or not trains
+  // are due, so the slideshow finds them when it starts.
+  images.named(store.pictureFiles);
   // The next picture is decoded ahead from the new list.
   wantPictures();
   trapped("loadTimetable", [this] { procedures.redrawWithNewData(*this); });

@@ -190,6 +190,41 @@ std::vector<std::string> picturePaths(const std::string& dir) {
   return out;
 }
 
+bool pictureStyleFromName(std::string_view name, PictureStyle& style) {
+  if (name == "paths") style = PictureStyle::Paths;
+  else if (name == "urls") style = PictureStyle::Urls;
+  else if (name == "windows") style = PictureStyle::Windows;
+  else return false;
+  return true;
+}
+
+std::vector<std::string> pictureEntries(const std::vector<std::string>& files, PictureStyle style,
+                                        const std::string& urlBase) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const fs::path file(files[i]);
+    switch (style) {
+      case PictureStyle::Paths:
+        out.push_back(files[i]);
+        break;
+      case PictureStyle::Urls:
+        out.push_back(urlBase + "/pictures/" + file.filename().string());
+        break;
+      case PictureStyle::Windows:
+        if (i % 2 == 0) {
+          out.push_back(std::string(kWindowsShare) + "\\" + file.filename().string());
+        } else {
+          std::string ext = file.extension().string();
+          std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+          out.push_back(std::string(kWindowsDrive) + "\\" + file.stem().string() + ext);
+        }
+        break;
+    }
+  }
+  return out;
+}
+
 int parseClock(std::string_view text) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || colon == 0 || colon > 2 || text.size() - colon != 3) return -1;

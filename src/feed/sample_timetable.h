@@ -41,6 +41,18 @@ inline constexpr int kSlowAnswerSeconds = 15;
 // cannot be listed in a document and is left out.
 std::vector<std::string> picturePaths(const std::string& dir);
 
+// How the documents name the pictures: as the local paths they are, as URLs of the server's own
+// copies, or as a Windows timetable server would (a UNC share and a drive letter, in turn, the
+// drive's names with their extension in capitals as copies from such shares often have them).
+enum class PictureStyle { Paths, Urls, Windows };
+bool pictureStyleFromName(std::string_view name, PictureStyle& style);
+inline constexpr const char* kWindowsShare = R"(\\plasmasim\pictures)";
+inline constexpr const char* kWindowsDrive = R"(P:\Slides)";
+// The picture list of the documents for the files (absolute paths); urlBase is "http://HOST:PORT"
+// for PictureStyle::Urls, whose pictures are at urlBase/pictures/NAME.
+std::vector<std::string> pictureEntries(const std::vector<std::string>& files, PictureStyle style,
+                                        const std::string& urlBase = "");
+
 // "HH:MM" (0:00 to 23:59) as minutes after midnight, or -1.
 int parseClock(std::string_view text);
 // Minutes after midnight (any count of days) as "H:MM" on the 24-hour clock.

@@ -22,6 +22,10 @@ constexpr std::array<StripColours, 4> kStripColours{{
     {.background = colours::kAccentBlue, .text = colours::kYellow},
 }};
 
+// Rows the strip holds beyond what the list area shows: the scroller draws afresh each time it has
+// travelled this far (about every two seconds at a pixel a frame).
+constexpr int kSpareRows = 2;
+
 // The stops timer's rhythm: rest at the top, scroll on the second tick, rest at the bottom,
 // repaint from the top on the fourth.
 constexpr Int16 kScrollTick = 2;
@@ -44,7 +48,25 @@ StripWindow stripWindow(Display& d, double unitX, double unitY) {
                     .top = y,
                     .right = x + pixels(kStopsAreaWidth * unitX),
                     .bottom = y + pixels(kStopsAreaHeight * unitY)},
-          .lastOffset = round16(d.stops().pixelHeight() - kStopsAreaHeight * unitY)};
+          .lastOffset = round16(d.stopsStripRows.height - kStopsAreaHeight * unitY)};
+}
+
+// Draws the rows that fall within the strip's pixels, which start at the list's pixel row `top`.
+// `top` is whole, so every row keeps the fractional position it has in the whole list and looks
+// the same however far the list has travelled.
+void drawStripRows(Display& d, int top) {
+  Display::StopsStripRows& rows = d.stopsStripRows;
+  Surface& strip = d.stops();
+  rows.top = top;
+  strip.clear();
+  strip.setFontSize(kStopsFont);
+  const double pitch = kStopsRowPitch * rows.unitY;
+  for (std::size_t i = 0; i < rows.names.size(); ++i) {
+    const double y = static_cast<double>(i) * pitch - top;
+    if (y + pitch <= 0 || y >= strip.pixelHeight()) continue;
+    strip.moveTo(0, y);
+    strip.print(rows.names[i]);
+  }
 }
 
 // One scroll run, driven frame by frame by the event loop. scrollDelay is the number of copies of
@@ -55,6 +77,7 @@ struct ScrollRun {
   Display& d;
   std::function<void()> afterRun;
   int offset = 0;
+  int copied = 0;      // the offset the window last showed from this run
   int framesHeld = 0;  // frames the current step still stays on screen
 
   void finish() {
@@ -83,8 +106,11 @@ struct ScrollRun {
       return false;
     }
     if (d.scrollDelay > 0) {
-      d.window.copyFrom(d.stops(), 0, offset, w.shown.width(), w.shown.height(), w.shown.left,
-                        w.shown.top);
+      // The rows coming into view are drawn when the strip's pixels run out.
+      if (offset + w.shown.height() > d.stopsStripRows.top + d.stops().pixelHeight()) drawStripRows(d, offset);
+      d.window.scrollCopy(d.stops(), 0, offset - d.stopsStripRows.top, w.shown.width(), w.shown.height(),
+                          w.shown.left, w.shown.top, offset - copied);
+      copied = offset;
     }
     d.window.refresh();
     framesHeld = std::max<int>(d.scrollDelay, 1) - 1;
@@ -123,19 +149,19 @@ void renderStopsStrip(Display& d, const std::vector<std::string>& stopsList, boo
   Surface& strip = d.stops();
   const int first = firstRow(skipFirst);
   const int rows = static_cast<int>(stopsList.size()) - first;
-  strip.resize(std::max(1, pixels(kStopsStripWidth * unitX)),
-               std::max(1, pixels(rows * kStopsRowPitch * unitY)));
+  Display::StopsStripRows& held = d.stopsStripRows;
+  held.names.assign(stopsList.begin() + first, stopsList.end());
+  held.unitY = unitY;
+  held.height = std::max(1, pixels(rows * kStopsRowPitch * unitY));
+  // As many rows as the list area shows and a few more, never the whole of a long list.
+  const int spare = pixels((kStopsAreaHeight + kSpareRows * kStopsRowPitch) * unitY);
+  strip.resize(std::max(1, pixels(kStopsStripWidth * unitX)), std::min(held.height, std::max(1, spare)));
   if (d.colourScheme >= 0 && d.colourScheme < static_cast<int>(kStripColours.size())) {
     const StripColours& sc = kStripColours[static_cast<std::size_t>(d.colourScheme)];
     strip.setBackColour(sc.background);
     strip.setForeColour(sc.text);
   }
-  strip.clear();
-  strip.setFontSize(kStopsFont);
-  for (int i = first; i < static_cast<int>(stopsList.size()); ++i) {
-    strip.moveTo(0, kStopsRowPitch * (i - first) * unitY);
-    strip.print(stopsList[static_cast<std::size_t>(i)]);
-  }
+  drawStripRows(d, 0);
   const StripWindow w = stripWindow(d, unitX, unitY);
   d.canvas().copyFrom(strip, 0, 0, w.shown.width(), w.shown.height(), w.shown.left, w.shown.top);
 }

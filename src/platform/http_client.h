@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -11,6 +12,25 @@ struct HttpResponse {
   long status = 0;      // the HTTP status, 0 when none arrived
   std::string body;
   std::string error;    // why it failed, for the log line
+  // A conditional request answered 304: the copy the caller holds is current. ok stays false.
+  bool notModified = false;
+  // The validators of a 2xx answer, for the next conditional request; empty when the server sent
+  // none.
+  std::string etag{};
+  std::string lastModified{};
+};
+
+// A GET with what a cache of pictures needs besides the URL.
+struct HttpRequest {
+  std::string url;
+  // Sent as If-None-Match and If-Modified-Since when not empty.
+  std::string ifNoneMatch;
+  std::string ifModifiedSince;
+  // Takes the body piece by piece instead of HttpResponse::body, so a large body need not be held
+  // in memory; returning false ends the transfer as a failure.
+  std::function<bool(const char* data, std::size_t size)> sink;
+  // Ends the transfer soon after it turns true (a stop).
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // One blocking GET of a full URL, bounded in time and size.
@@ -18,6 +38,9 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   virtual HttpResponse get(const std::string& url) = 0;
+  // The same with validators, a sink and a cancel flag. A client that cannot send validators
+  // answers in full, which is always correct; this default hands the body to the sink whole.
+  virtual HttpResponse fetch(const HttpRequest& request);
 };
 
 // The libcurl client: redirects (at most 3, http and https only), 5 s to connect, 10 s in all,

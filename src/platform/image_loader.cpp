@@ -26,54 +26,60 @@ constexpr std::size_t kShownPathBytes = 200;
 
 class PictureFileLoader final : public ImageLoader {
  public:
-  std::string version(const std::string& path) override {
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mode) +
-           ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_nsec);
-  }
+  std::string version(const std::string& path) override { return pictureFileVersion(path); }
 
   PictureOutcome read(const std::string& path, PictureLimits keep, const std::atomic<bool>& cancel) override {
-    // O_NONBLOCK so that a FIFO (or a path swapped for one) cannot block the worker; whatever was
-    // opened is checked again before a byte is read.
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == ENOENT || errno == ENOTDIR || path.empty()) return missing("not found");
-      return missing(std::string("cannot be opened: ") + std::strerror(errno));
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      ::close(fd);
-      return missing("not a regular file, not shown");
-    }
-    if (st.st_size > kMaxPictureFileBytes) {
-      ::close(fd);
-      return missing(std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
-    }
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    // In slices, so a slow network file can still be given up between two of them.
-    constexpr std::size_t kSlice = 1u << 20;
-    while (got < bytes.size() && !cancel.load(std::memory_order_relaxed)) {
-      const ssize_t n = ::read(fd, bytes.data() + got, std::min(kSlice, bytes.size() - got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(got);
-    try {
-      // The path comes from the server: escaped, so a decode error cannot forge or erase log lines.
-      return {decodePicture(bytes.data(), bytes.size(), escapeForLog(path, kShownPathBytes), keep, &cancel),
-              false, {}};
-    } catch (const RuntimeError& e) {
-      return {nullptr, false, e.what()};
-    }
+    // The path comes from the server: escaped, so a decode error cannot forge or erase log lines.
+    return readPictureFile(path, escapeForLog(path, kShownPathBytes), keep, cancel);
   }
 };
 
 }  // namespace
+
+std::string pictureFileVersion(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_mode) + ":" +
+         std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_ctim.tv_nsec);
+}
+
+PictureOutcome readPictureFile(const std::string& path, const std::string& shown, PictureLimits keep,
+                               const std::atomic<bool>& cancel) {
+  // O_NONBLOCK so that a FIFO (or a path swapped for one) cannot block the worker; whatever was
+  // opened is checked again before a byte is read.
+  const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR || path.empty()) return missing("not found");
+    return missing(std::string("cannot be opened: ") + std::strerror(errno));
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return missing("not a regular file, not shown");
+  }
+  if (st.st_size > kMaxPictureFileBytes) {
+    ::close(fd);
+    return missing(std::to_string(st.st_size) + " bytes, larger than 64 MiB, not shown");
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  // In slices, so a slow network file can still be given up between two of them.
+  constexpr std::size_t kSlice = 1u << 20;
+  while (got < bytes.size() && !cancel.load(std::memory_order_relaxed)) {
+    const ssize_t n = ::read(fd, bytes.data() + got, std::min(kSlice, bytes.size() - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  bytes.resize(got);
+  try {
+    return {decodePicture(bytes.data(), bytes.size(), shown, keep, &cancel), false, {}};
+  } catch (const RuntimeError& e) {
+    return {nullptr, false, e.what()};
+  }
+}
 
 std::unique_ptr<ImageLoader> makePictureFileLoader() { return std::make_unique<PictureFileLoader>(); }
 
@@ -153,12 +159,22 @@ PictureWorker::PictureWorker(ImageLoader& loader, EventLoop& loop, FetchMode mod
     : state_(std::make_shared<State>(loader, loop, mode)) {
   if (mode == FetchMode::WorkerThread) {
     std::thread([s = state_] { State::work(s); }).detach();
+    // A picture that changed where the loader keeps it (a fetch brought it) is looked at again at
+    // once, so a page coming soon finds it instead of the outcome from before.
+    loader.onChanged([weak = std::weak_ptr<State>(state_)] {
+      const std::shared_ptr<State> s = weak.lock();
+      if (!s) return;
+      std::lock_guard<std::mutex> lock(s->mutex);
+      s->dirty = true;
+      s->cv.notify_all();
+    });
   } else {
     state_->exited = true;
   }
 }
 
 PictureWorker::~PictureWorker() {
+  if (state_->mode == FetchMode::WorkerThread) state_->loader.onChanged(nullptr);
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->stop = true;
   state_->cancel = true;

@@ -35,11 +35,23 @@ class ImageLoader {
   // Reads the file whole and decodes the top-left `keep` part of it; `cancel` stops it early.
   virtual PictureOutcome read(const std::string& path, PictureLimits keep,
                               const std::atomic<bool>& cancel) = 0;
+  // Every picture the document names, after each good load (window thread): a loader that keeps
+  // copies of pictures fetches them ahead and lets the others go.
+  virtual void named(const std::vector<std::string>& /*paths*/) {}
+  // `changed` runs, on any thread, whenever a picture may read differently than when it was last
+  // asked about (a fetch brought a new copy); nullptr stops it.
+  virtual void onChanged(std::function<void()> /*changed*/) {}
 };
 
 // The real files: only a regular file of at most 64 MiB is opened (without blocking, so a path
 // swapped for a FIFO cannot hang it), read whole and decoded from memory. Keeps no state.
 std::unique_ptr<ImageLoader> makePictureFileLoader();
+
+// What that loader does for one file; `shown` names the picture in a decode error (already fit
+// for a log line).
+std::string pictureFileVersion(const std::string& path);
+PictureOutcome readPictureFile(const std::string& path, const std::string& shown, PictureLimits keep,
+                               const std::atomic<bool>& cancel);
 
 // Decodes the slideshow's coming pictures off the window thread, so that showing a picture page is
 // a copy. The display names the pictures it may show next after every page change and every load;

@@ -15,6 +15,7 @@ struct StatusReport {
   int pid = 0;
   std::int64_t uptimeSeconds = 0;
   std::int64_t writtenWall = 0;  // seconds since the epoch
+  std::int64_t startWall = 0;    // when the process started, seconds since the epoch; fixed for the run
 
   int displayType = 0;
   int screen = 0;

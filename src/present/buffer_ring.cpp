@@ -1,6 +1,7 @@
 #include "present/buffer_ring.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "support/log.h"
 
@@ -12,9 +13,33 @@ PixelRect unite(const PixelRect& a, const PixelRect& b) {
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
+PixelRect subtract(const PixelRect& from, const PixelRect& cut) {
+  PixelRect r = from;
+  if (r.right <= r.left || r.bottom <= r.top) return {};
+  const bool spansX = cut.left <= r.left && cut.right >= r.right;
+  const bool spansY = cut.top <= r.top && cut.bottom >= r.bottom;
+  if (spansX && spansY) return {};
+  if (spansX && cut.top <= r.top && cut.bottom > r.top) r.top = cut.bottom;
+  else if (spansX && cut.bottom >= r.bottom && cut.top < r.bottom) r.bottom = cut.top;
+  else if (spansY && cut.left <= r.left && cut.right > r.left) r.left = cut.right;
+  else if (spansY && cut.right >= r.right && cut.left < r.right) r.right = cut.left;
+  return r;
+}
+
+void BufferRing::willOverwrite(const PixelRect& r) {
+  // Two overwrites are not one rectangle (what lies between them is not drawn): the larger is kept.
+  const auto area = [](const PixelRect& a) {
+    return a.right > a.left && a.bottom > a.top ? std::int64_t{a.width()} * a.height() : 0;
+  };
+  if (target_ < 0 && area(r) > area(overwrite_)) overwrite_ = r;
+}
+
 BufferRing::BufferRing(std::function<void(const std::function<bool()>&, int)> waitForServer,
                        std::function<Buffer()> allocate)
-    : wait_(std::move(waitForServer)), allocate_(std::move(allocate)) {}
+    : wait_(std::move(waitForServer)), allocate_(std::move(allocate)) {
+  // A buffer handed out stays where it is while more are made.
+  buffers_.reserve(kMaxBuffers);
+}
 
 namespace {
 
@@ -74,6 +99,7 @@ BufferRing::Buffer& BufferRing::drawTarget() {
     }
   }
   Buffer& b = buffers_[static_cast<std::size_t>(chosen)];
+  b.stale = subtract(b.stale, std::exchange(overwrite_, PixelRect{}));
   if (chosen != newest_ && newest_ >= 0) copyRect(buffers_[static_cast<std::size_t>(newest_)].image, b.image, b.stale);
   b.stale = {};
   target_ = chosen;

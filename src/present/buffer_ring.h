@@ -33,6 +33,9 @@ class BufferRing {
   Buffer& drawTarget();
   // The buffer drawn into becomes the newest; every other one lags behind by `changed`.
   Buffer& presented(const PixelRect& changed);
+  // The rectangle will be drawn over whole in the next drawing target: that part of it need not be
+  // brought up to date first. Nothing once the target is handed out.
+  void willOverwrite(const PixelRect& r);
   // The server no longer reads the buffer with this handle.
   void released(std::uintptr_t handle);
   // All buffers go (the size changes); `destroy` is called for each.
@@ -52,9 +55,13 @@ class BufferRing {
   std::vector<Buffer> buffers_;
   int newest_ = -1;
   int target_ = -1;
+  PixelRect overwrite_{};
 };
 
 // The smallest rectangle holding both; an empty one adds nothing.
 PixelRect unite(const PixelRect& a, const PixelRect& b);
+// What is left of `from` once `cut` is taken away, where that is a rectangle; `from` itself where
+// it is not (the rest would be two or more rectangles).
+PixelRect subtract(const PixelRect& from, const PixelRect& cut);
 
 }  // namespace plasma

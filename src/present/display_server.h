@@ -50,6 +50,20 @@ class Output {
   virtual void raise() = 0;
   // "window 1920x1080 px at 0,0, full screen on monitor 1" for the start-up line.
   virtual std::string describe() const = 0;
+
+  // A server that keeps its own copy of what it shows (X11) can move pixels there: a scrolling
+  // strip then costs the rows that come into view, not the whole area.
+  virtual bool movesPixels() const { return false; }
+  // Moves the area's pixels on the screen up by `rows` and shows the rows this uncovers at its
+  // bottom from `from` at (fromX, fromY). The image is left as it was: the window brings it up to
+  // date when someone next reads or draws on it.
+  virtual bool presentScroll(const PixelRect& area, int rows, cairo_surface_t* from, int fromX, int fromY) {
+    (void)area, (void)rows, (void)from, (void)fromX, (void)fromY;
+    return false;
+  }
+  // The rectangle is about to be drawn over whole: an output with several buffers need not bring
+  // that part of the next one up to date first.
+  virtual void willOverwrite(const PixelRect& r) { (void)r; }
 };
 
 // What a small box on the screen is for.

@@ -108,6 +108,7 @@ class KmsScreen final : public Output {
   void show() override {}
   void raise() override {}
   std::string describe() const override;
+  void willOverwrite(const PixelRect& r) override { ring_.willOverwrite(r); }
 
   // The flip asked for last has reached the screen.
   void flipped();

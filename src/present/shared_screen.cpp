@@ -20,6 +20,11 @@ class PageOutput final : public Output {
   }
   void raise() override { s_->surface->raise(); }
   std::string describe() const override { return s_->surface->describe(); }
+  bool movesPixels() const override { return s_->surface->movesPixels(); }
+  bool presentScroll(const PixelRect& a, int rows, cairo_surface_t* from, int x, int y) override {
+    return s_->surface->presentScroll(a, rows, from, x, y);
+  }
+  void willOverwrite(const PixelRect& r) override { s_->surface->willOverwrite(r); }
 
  private:
   std::shared_ptr<SharedScreen> s_;

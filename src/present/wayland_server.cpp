@@ -117,21 +117,22 @@ class WaylandSurface final : public Output {
   cairo_surface_t* image() override { return ring_.drawTarget().image; }
   PixelSize size() const override { return {width_, height_}; }
   bool present(const PixelRect& r) override;
+  // Drawn by the compositor, as its frame callbacks tell (not every compositor says which output
+  // a surface entered: cage 0.1.4 never does).
   bool onScreen() const override {
-    return toplevel_ && configured_ && !entered_.empty() && lastOk_ && drawn_ &&
-           (frameDone_ || monotonicMs() - unansweredSinceMs_ < kNotDrawnMs);
+    return toplevel_ && configured_ && lastOk_ && drawn_ && (frameDone_ || monotonicMs() - unansweredSinceMs_ < kNotDrawnMs);
   }
   OutputEvents takeEvents() override { return std::exchange(events_, OutputEvents{}); }
   std::string place() override;
   void show() override {}
   void raise() override {}
   std::string describe() const override;
+  void willOverwrite(const PixelRect& r) override { ring_.willOverwrite(r); }
 
   void key() { events_.key = true; }
   void click(double x, double y) { events_.click = Point{x * scale_, y * scale_}; }
   bool owns(wl_surface* s) const { return s && s == surface_; }
   void outputGone(wl_output* o) {
-    std::erase(entered_, o);
     if (output_ && output_->output == o) output_ = nullptr;
   }
 
@@ -145,7 +146,6 @@ class WaylandSurface final : public Output {
 
   static const xdg_surface_listener kSurfaceListener;
   static const xdg_toplevel_listener kToplevelListener;
-  static const wl_surface_listener kWlSurfaceListener;
   static const wl_buffer_listener kBufferListener;
   static const wl_callback_listener kFrameListener;
 
@@ -166,7 +166,6 @@ class WaylandSurface final : public Output {
   int pendingWidth_ = 0, pendingHeight_ = 0;
   int width_ = 0, height_ = 0, scale_ = 1;
   bool lastOk_ = true;
-  std::vector<wl_output*> entered_;
   OutputEvents events_;
   BufferRing ring_;
 };
@@ -199,17 +198,6 @@ const xdg_toplevel_listener WaylandSurface::kToplevelListener = {
     .close = [](void* data, xdg_toplevel*) { static_cast<WaylandSurface*>(data)->events_.closed = true; },
     .configure_bounds = [](void*, xdg_toplevel*, std::int32_t, std::int32_t) {},
     .wm_capabilities = [](void*, xdg_toplevel*, wl_array*) {},
-};
-
-const wl_surface_listener WaylandSurface::kWlSurfaceListener = {
-    .enter =
-        [](void* data, wl_surface*, wl_output* o) {
-          auto* self = static_cast<WaylandSurface*>(data);
-          if (std::find(self->entered_.begin(), self->entered_.end(), o) == self->entered_.end()) {
-            self->entered_.push_back(o);
-          }
-        },
-    .leave = [](void* data, wl_surface*, wl_output* o) { static_cast<WaylandSurface*>(data)->outputGone(o); },
 };
 
 const wl_buffer_listener WaylandSurface::kBufferListener = {
@@ -255,7 +243,6 @@ void WaylandSurface::map(WaylandOutput* output) {
   output_ = output;
   scale_ = output ? std::max(1, output->scale) : 1;
   surface_ = wl_compositor_create_surface(s_.compositor());
-  wl_surface_add_listener(surface_, &kWlSurfaceListener, this);
   xdgSurface_ = xdg_wm_base_get_xdg_surface(s_.wmBase(), surface_);
   xdg_surface_add_listener(xdgSurface_, &kSurfaceListener, this);
   toplevel_ = xdg_surface_get_toplevel(xdgSurface_);
@@ -283,7 +270,6 @@ void WaylandSurface::unmap() {
   surface_ = nullptr;
   configured_ = false;
   drawn_ = false;
-  entered_.clear();
   // A buffer that was attached to the surface is no longer read.
   for (BufferRing::Buffer& b : ring_.buffers()) b.busy = false;
 }

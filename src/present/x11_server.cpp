@@ -32,8 +32,12 @@ std::int64_t monotonicUs() {
   return std::int64_t{ts.tv_sec} * 1000000 + ts.tv_nsec / 1000;
 }
 
-// One refresh per panel frame, so every wipe step is seen.
+// One refresh per panel frame, so every wipe step is seen. A frame that comes up to this much
+// early is not held back: the event loop paces the scroller itself, a little ahead of the mark.
 constexpr std::int64_t kFrameUs = 16667;
+constexpr std::int64_t kFrameSlackUs = 1500;
+// Rows of the band a scroll's new rows go through: one round trip to the server per this many.
+constexpr int kBandRows = 64;
 
 // Glyphs of the X cursor font.
 constexpr std::uint16_t kWatchGlyph = 150;
@@ -192,6 +196,9 @@ class X11Window final : public Output {
                       static_cast<std::uint16_t>(p.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, s.root()->root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_CURSOR, values);
     gc_ = xcb_generate_id(c);
+    // No GraphicsExpose for a move: a full-screen window has nothing over it, and a composited one
+    // keeps all its pixels; were a window to cover the strip for a moment, the rows moving out
+    // from under it are drawn again when it goes (Expose).
     const std::uint32_t gcValues[] = {0};
     xcb_create_gc(c, gc_, window_, XCB_GC_GRAPHICS_EXPOSURES, gcValues);
     describeToWindowManager(title, role);
@@ -203,6 +210,7 @@ class X11Window final : public Output {
   ~X11Window() override {
     s_.remove(this);
     image_.drop(s_);
+    band_.drop(s_);
     xcb_free_gc(s_.c(), gc_);
     xcb_destroy_window(s_.c(), window_);
     xcb_flush(s_.c());
@@ -214,35 +222,52 @@ class X11Window final : public Output {
   }
 
   bool present(const PixelRect& r) override {
-    const std::int64_t now = monotonicUs();
-    if (now - lastPresentUs_ < kFrameUs) {
-      const std::int64_t waitUs = kFrameUs - (now - lastPresentUs_);
-      timespec ts{0, static_cast<long>(waitUs * 1000)};
-      nanosleep(&ts, nullptr);
-    }
-    // Frames are counted from the start of each present, so a present's own time does not lengthen
-    // the frame.
-    lastPresentUs_ = monotonicUs();
-    cairo_surface_flush(image_.image);
-    const PixelSize sz = size();
-    xcb_connection_t* c = s_.c();
-    xcb_void_cookie_t cookie;
-    if (image_.mapped) {
-      cookie = xcb_shm_put_image_checked(c, window_, gc_, static_cast<std::uint16_t>(sz.width),
-                                         static_cast<std::uint16_t>(sz.height), static_cast<std::uint16_t>(r.left),
-                                         static_cast<std::uint16_t>(r.top), static_cast<std::uint16_t>(r.width()),
-                                         static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(r.left),
-                                         static_cast<std::int16_t>(r.top), s_.root()->root_depth,
-                                         XCB_IMAGE_FORMAT_Z_PIXMAP, 0, image_.seg, 0);
-    } else {
-      cookie = putInRequests(r);
-    }
-    // The reply comes once the server has read the pixels: only then may the image change again.
-    xcb_generic_error_t* error = xcb_request_check(c, cookie);
-    lastOk_ = error == nullptr && !xcb_connection_has_error(c);
-    std::free(error);
-    return lastOk_;
+    pace();
+    return finish(put(image_, r, r.left, r.top));
   }
+
+  bool movesPixels() const override { return true; }
+
+  bool presentScroll(const PixelRect& a, int rows, cairo_surface_t* from, int fromX, int fromY) override {
+    // The rows that come into view go through a band of their own, a slot further each time, so
+    // the server can read them while the next are written and one round trip serves many frames.
+    if (!band_.image || cairo_image_surface_get_width(band_.image) != a.width() || rows > kBandRows) {
+      band_.drop(s_);
+      if (!band_.make(s_, a.width(), std::max(rows, kBandRows))) return false;
+      bandRow_ = 0;
+    }
+    if (bandRow_ + rows > cairo_image_surface_get_height(band_.image)) {
+      // Every slot has been sent: the server has read them all once it answers.
+      lastOk_ = finish(xcb_get_input_focus(s_.c()).sequence);
+      bandRow_ = 0;
+    }
+    cairo_t* cr = cairo_create(band_.image);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, from, -fromX, bandRow_ - fromY);
+    cairo_rectangle(cr, 0, bandRow_, a.width(), rows);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(band_.image);
+    // The scroller's steps come one a frame from the event loop: no waiting here.
+    lastPresentUs_ = monotonicUs();
+    // The server moves what it shows; only the rows that came into view travel. Errors come back
+    // as events (see the server's dispatch), so no frame waits for an answer.
+    xcb_copy_area(s_.c(), window_, window_, gc_, static_cast<std::int16_t>(a.left),
+                  static_cast<std::int16_t>(a.top + rows), static_cast<std::int16_t>(a.left),
+                  static_cast<std::int16_t>(a.top), static_cast<std::uint16_t>(a.width()),
+                  static_cast<std::uint16_t>(a.height() - rows));
+    xcb_shm_put_image(s_.c(), window_, gc_, static_cast<std::uint16_t>(a.width()),
+                      static_cast<std::uint16_t>(cairo_image_surface_get_height(band_.image)), 0,
+                      static_cast<std::uint16_t>(bandRow_), static_cast<std::uint16_t>(a.width()),
+                      static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(a.left),
+                      static_cast<std::int16_t>(a.bottom - rows), s_.root()->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                      0, band_.seg, 0);
+    xcb_flush(s_.c());
+    bandRow_ += rows;
+    return lastOk_ && !xcb_connection_has_error(s_.c());
+  }
+
+  void failed() { lastOk_ = false; }
 
   bool onScreen() const override { return mapped_ && lastOk_ && visible_; }
   OutputEvents takeEvents() override { return std::exchange(events_, OutputEvents{}); }
@@ -416,25 +441,64 @@ class X11Window final : public Output {
     sendToWindowManager(s_.atom(kNetWmState), {1, s_.atom(kNetWmStateFullscreen), 0, 1, 0});
   }
 
+  // One frame per panel refresh, so every wipe step is seen; frames are counted from the start of
+  // each present, so a present's own time does not lengthen the frame.
+  void pace() {
+    const std::int64_t now = monotonicUs();
+    if (now - lastPresentUs_ < kFrameUs - kFrameSlackUs) {
+      const std::int64_t waitUs = kFrameUs - (now - lastPresentUs_);
+      timespec ts{0, static_cast<long>(waitUs * 1000)};
+      nanosleep(&ts, nullptr);
+    }
+    lastPresentUs_ = monotonicUs();
+  }
+
+  // Sends the rectangle r of an image to (x, y) of the window.
+  xcb_void_cookie_t put(const SharedImage& from, const PixelRect& r, int x, int y) {
+    cairo_surface_flush(from.image);
+    if (!from.mapped) return putInRequests(from, r, x, y);
+    return xcb_shm_put_image_checked(
+        s_.c(), window_, gc_, static_cast<std::uint16_t>(cairo_image_surface_get_width(from.image)),
+        static_cast<std::uint16_t>(cairo_image_surface_get_height(from.image)), static_cast<std::uint16_t>(r.left),
+        static_cast<std::uint16_t>(r.top), static_cast<std::uint16_t>(r.width()),
+        static_cast<std::uint16_t>(r.height()), static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+        s_.root()->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, from.seg, 0);
+  }
+
+  // An answer to a request comes after the server has done everything sent before it.
+  bool finish(unsigned sequence) {
+    xcb_get_input_focus_cookie_t cookie{sequence};
+    std::free(xcb_get_input_focus_reply(s_.c(), cookie, nullptr));
+    return !xcb_connection_has_error(s_.c());
+  }
+
+  // The reply comes once the server has read the pixels: only then may the image change again.
+  bool finish(xcb_void_cookie_t cookie) {
+    xcb_generic_error_t* error = xcb_request_check(s_.c(), cookie);
+    lastOk_ = error == nullptr && !xcb_connection_has_error(s_.c());
+    std::free(error);
+    return lastOk_;
+  }
+
   // Without shared memory the pixels travel in the requests, in bands that fit the server's limit.
-  xcb_void_cookie_t putInRequests(const PixelRect& r) {
+  xcb_void_cookie_t putInRequests(const SharedImage& from, const PixelRect& r, int x, int y) {
     xcb_connection_t* c = s_.c();
     const std::uint32_t maxBytes = xcb_get_maximum_request_length(c) * 4 - 64;
-    const int stride = cairo_image_surface_get_stride(image_.image);
+    const int stride = cairo_image_surface_get_stride(from.image);
     const int rowBytes = r.width() * 4;
     const int rowsPerRequest = std::max(1, static_cast<int>(maxBytes / static_cast<std::uint32_t>(rowBytes)));
     std::vector<std::uint8_t> band;
     xcb_void_cookie_t cookie{};
-    for (int y = r.top; y < r.bottom; y += rowsPerRequest) {
-      const int rows = std::min(rowsPerRequest, r.bottom - y);
+    for (int row = r.top; row < r.bottom; row += rowsPerRequest) {
+      const int rows = std::min(rowsPerRequest, r.bottom - row);
       band.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(rowBytes));
       for (int i = 0; i < rows; ++i) {
         std::memcpy(band.data() + static_cast<std::size_t>(i) * rowBytes,
-                    image_.pixels + static_cast<std::size_t>(y + i) * stride + r.left * 4, rowBytes);
+                    from.pixels + static_cast<std::size_t>(row + i) * stride + r.left * 4, rowBytes);
       }
       cookie = xcb_put_image_checked(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, static_cast<std::uint16_t>(r.width()),
-                                     static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(r.left),
-                                     static_cast<std::int16_t>(y), 0, s_.root()->root_depth,
+                                     static_cast<std::uint16_t>(rows), static_cast<std::int16_t>(x),
+                                     static_cast<std::int16_t>(y + row - r.top), 0, s_.root()->root_depth,
                                      static_cast<std::uint32_t>(band.size()), band.data());
     }
     return cookie;
@@ -447,6 +511,8 @@ class X11Window final : public Output {
   xcb_window_t window_ = 0;
   xcb_gcontext_t gc_ = 0;
   SharedImage image_;
+  SharedImage band_;  // the rows a scroll brings into view
+  int bandRow_ = 0;   // the band's next free slot
   ScreenPlacement placement_;
   bool visible_ = true;
   bool mapped_ = false;
@@ -594,6 +660,13 @@ void X11Server::handle(xcb_generic_event_t* e) {
     case XCB_EXPOSE: {
       auto* ev = reinterpret_cast<xcb_expose_event_t*>(e);
       if (X11Window* w = find(ev->window); w && ev->count == 0) w->exposed();
+      break;
+    }
+    case 0: {
+      // An error of a request nobody waits for: a frame that did not reach the screen.
+      auto* error = reinterpret_cast<xcb_generic_error_t*>(e);
+      if (X11Window* w = find(error->resource_id)) w->failed();
+      else for (X11Window* w : windows_) w->failed();
       break;
     }
     case XCB_MAP_NOTIFY:

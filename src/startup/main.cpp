@@ -21,6 +21,7 @@
 #include "platform/private_folder.h"
 #include "platform/service_notify.h"
 #include "platform/single_instance.h"
+#include "platform/site_pictures.h"
 #include "platform/status_file.h"
 #include "platform/user_agent.h"
 #include "present/display_server.h"
@@ -438,7 +439,7 @@ int main(int argc, char** argv) {
   CurlClientOptions httpOptions;
   httpOptions.userAgent = userAgentText(PLASMA_VERSION, instanceName);
   std::unique_ptr<HttpClient> http = makeCurlHttpClient(httpOptions);
-  std::unique_ptr<ImageLoader> images = makePictureFileLoader();
+  std::unique_ptr<ImageLoader> images = makeSitePictureLoader(httpOptions, instanceName);
   // The canvas face is resolved and loaded once; doing it now keeps it off the first page.
   standingFace(false);
   standingFace(true);

@@ -46,7 +46,7 @@ std::string prometheusText(const StatusReport& r) {
            ",version=" + labelValue(r.version) + ",type=" + labelValue(std::to_string(r.displayType)) +
                ",screen=" + labelValue(std::to_string(r.screen)));
   w.metric("plasma_display_start_time_seconds", "gauge", "When the display started, in seconds since the epoch.",
-           r.writtenWall - r.uptimeSeconds);
+           r.startWall);
   w.metric("plasma_display_last_good_load_timestamp_seconds", "gauge",
            "Time of the last good timetable load in seconds since the epoch; 0 before the first.",
            r.lastGoodLoadWall);

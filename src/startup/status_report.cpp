@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 
 #include "present/headless_window.h"
@@ -10,6 +11,21 @@
 #include "support/log.h"
 
 namespace plasma {
+
+namespace {
+
+// The wall time at which the loop's clock started (the process start), to the nearest second.
+// Taken once: the wall clock and the loop's clock tick over to a new second at different moments,
+// so whole seconds of one minus whole seconds of the other, taken at every write, would wobble by
+// a second between writes and look like a restart to whoever watches the start time.
+std::int64_t startWallSeconds(const EventLoop& loop) {
+  const std::int64_t nowUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+  return (nowUs - loop.nowUs() + 500000) / 1000000;
+}
+
+}  // namespace
 
 StatusPublisher::StatusPublisher(const Display& display, std::string instance, PrivateFolder& folder)
     : d_(display),
@@ -20,7 +36,8 @@ StatusPublisher::StatusPublisher(const Display& display, std::string instance, P
       screenshotName_(instanceFileName("screenshot", instance_, ".png")),
       statusPath_(folder.path() + "/" + statusName_),
       metricsPath_(folder.path() + "/" + metricsName_),
-      screenshotPath_(folder.path() + "/" + screenshotName_) {}
+      screenshotPath_(folder.path() + "/" + screenshotName_),
+      startWall_(startWallSeconds(display.loop)) {}
 
 StatusPublisher::StatusPublisher(const Display& display, std::string instance, const std::string& folder)
     : d_(display),
@@ -32,7 +49,8 @@ StatusPublisher::StatusPublisher(const Display& display, std::string instance, c
       screenshotName_(instanceFileName("screenshot", instance_, ".png")),
       statusPath_(folder + "/" + statusName_),
       metricsPath_(folder + "/" + metricsName_),
-      screenshotPath_(folder + "/" + screenshotName_) {}
+      screenshotPath_(folder + "/" + screenshotName_),
+      startWall_(startWallSeconds(display.loop)) {}
 
 void StatusPublisher::notePageError(const std::string& what) {
   lastPageError_ = what;
@@ -47,6 +65,7 @@ StatusReport StatusPublisher::report() const {
   // The loop's clock starts with the process.
   r.uptimeSeconds = d_.loop.nowUs() / 1000000;
   r.writtenWall = static_cast<std::int64_t>(std::time(nullptr));
+  r.startWall = startWall_;
   r.displayType = d_.displayType;
   r.screen = d_.screenIndex;
   r.serverBaseUrl = urlForLog(d_.serverBaseUrl);

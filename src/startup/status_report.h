@@ -48,6 +48,7 @@ class StatusPublisher {
   std::string statusPath_;
   std::string metricsPath_;
   std::string screenshotPath_;
+  std::int64_t startWall_ = 0;
   std::string lastPageError_;
   std::int64_t lastPageErrorWall_ = 0;
   long pageChanges_ = 0;

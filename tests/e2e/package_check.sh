@@ -45,6 +45,7 @@ expect_entry "$shown" -rw-r--r-- "usr/lib/sysusers.d/plasma-display.conf"
 for doc in README.md example.conf copyright changelog.gz; do
   expect_entry "$shown" -rw-r--r-- "usr/share/doc/plasma-display/$doc"
 done
+expect_entry "$shown" -rw-r--r-- "usr/share/plasma-display/prometheus/plasma-display.rules.yml"
 no_entry "$shown" "usr/bin/(plasma-render|timetable-sim)"
 no_entry "$shown" "usr/share/plasma-display/pictures/.*"
 
@@ -60,6 +61,7 @@ for picture in "$source_dir"/resources/pictures/*; do
   expect_entry "$tooled" -rw-r--r-- "usr/share/plasma-display/pictures/$(basename "$picture")"
 done
 no_entry "$tooled" "usr/bin/plasma-display(-launch)?"
+no_entry "$tooled" "usr/share/plasma-display/prometheus/.*"
 
 # ---- control fields ----
 depends=$(dpkg-deb -f "$display" Depends)
@@ -95,6 +97,15 @@ fi
 # ---- the programs: stripped, running, hardened ----
 dpkg-deb -x "$display" "$out/root"
 dpkg-deb -x "$tools" "$out/root"
+# The rules as shipped are the ones the tests ran, and Prometheus's own checker takes them.
+packaged_rules=$out/root/usr/share/plasma-display/prometheus/plasma-display.rules.yml
+cmp -s "$packaged_rules" "$source_dir/packaging/prometheus/plasma-display.rules.yml" ||
+  fail "the packaged Prometheus rules differ from packaging/prometheus/plasma-display.rules.yml"
+if command -v promtool >/dev/null; then
+  promtool check rules "$packaged_rules" >"$out/promtool.log" 2>&1 || fail "promtool check rules: $(cat "$out/promtool.log")"
+else
+  fail "promtool is not installed (scripts/install-deps installs prometheus)"
+fi
 [ "$("$out/root/usr/bin/plasma-display" --version)" = "plasma-display $version" ] || fail "plasma-display --version"
 for program in plasma-render timetable-sim; do
   "$out/root/usr/bin/$program" --version >/dev/null || fail "the packaged $program --version failed"

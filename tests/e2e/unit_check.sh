@@ -37,8 +37,9 @@ fail() {
   failures=$((failures + 1))
 }
 
-# The timetable server, on this machine (the container shares its network).
-"$build/bin/timetable-sim" --port 0 >"$work/sim.log" 2>&1 &
+# The timetable server, on this machine (the container shares its network), with its pictures
+# over HTTP, so the display's picture cache is written through the sandbox.
+"$build/bin/timetable-sim" --port 0 --picture-style urls >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 50); do grep -q 'listening on' "$work/sim.log" && break; sleep 0.1; done
 url=$(sed -n 's/.*listening on \(http:[^ ]*\).*/\1/p' "$work/sim.log")
@@ -119,6 +120,12 @@ inside runuser -u monitor -- cat "$status" "$prom" >/dev/null || fail "the monit
 inside runuser -u outsider -- cat "$status" >/dev/null 2>&1 && fail "anybody can read the status"
 inside test -e /var/lib/private/plasma-display && fail "state under /var/lib/private"
 grep -q "\[plasma-display/[^ ]* (instance 3-1)\]" "$work/sim.log" || fail "no User-Agent at the server: $(tail -2 "$work/sim.log")"
+# The pictures are fetched ahead after the first load, into the service's cache folder.
+cache=/var/cache/plasma-display/pictures-3-1
+for _ in $(seq 100); do [ "$(inside sh -c "ls $cache/*.pic 2>/dev/null | wc -l")" = 4 ] && break; sleep 0.1; done
+[ "$(inside sh -c "ls $cache/*.pic 2>/dev/null | wc -l")" = 4 ] ||
+  fail "the pictures did not reach $cache: $(inside ls -la "$cache" 2>&1; inside journalctl -q -u plasma-display@3-1 --no-pager | grep picture | tail -3)"
+[ "$(inside stat -c '%U' "$cache")" = plasma-display ] || fail "cache folder owner: $(inside stat -c '%U' "$cache")"
 
 # The journal files each line under its priority.
 inside systemctl kill -s USR1 plasma-display@3-1

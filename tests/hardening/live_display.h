@@ -37,10 +37,11 @@ struct TickWatch {
 
 class LiveDisplay {
  public:
-  explicit LiveDisplay(const CurlClientOptions& options, int width = 340, int height = 200)
+  explicit LiveDisplay(const CurlClientOptions& options, int width = 340, int height = 200,
+                       std::unique_ptr<ImageLoader> loader = makePictureFileLoader())
       : window(width, height),
         http(makeCurlHttpClient(options)),
-        images(makePictureFileLoader()),
+        images(std::move(loader)),
         d(std::make_unique<Display>(window, loop, *http, *images, FetchMode::WorkerThread, screenCycle())) {
     d->loadStep();
     d->displayType = 3;  // a next-train page with a scrolling stops list

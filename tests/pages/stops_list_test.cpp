@@ -141,7 +141,7 @@ TEST(StopsStrip, AnUnknownSchemeKeepsTheColoursTheStripHad) {
   renderStopsStrip(rig.d(), names(10), false, 5, 5);
   EXPECT_EQ(rig.d().pbStops().backColour(), colours::kAccentBlue);
   EXPECT_EQ(rig.d().pbStops().foreColour(), colours::kYellow);
-  EXPECT_EQ(test::pixel(rig.d().pbStops().image(), 600, 495), colours::kAccentBlue);
+  EXPECT_EQ(test::pixel(rig.d().pbStops().image(), 600, 490), colours::kAccentBlue);
 }
 
 }  // namespace

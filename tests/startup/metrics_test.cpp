@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -109,6 +110,24 @@ TEST(Metrics, WrittenWithTheStatusAndTellingTheSameStory) {
   EXPECT_EQ(m["plasma_display_page"].labels, "display=\"3-1\",page=\"black\"");
   EXPECT_NEAR(std::stoll(m["plasma_display_start_time_seconds"].value), r.writtenWall - r.uptimeSeconds, 1);
   EXPECT_FALSE(fs::exists(publisher.metricsPath() + ".tmp"));
+}
+
+// Monitoring counts each change of the start time as a restart, so it must hold still for the
+// whole run, however the wall clock's and the loop's seconds fall against each other.
+TEST(Metrics, StartTimeHoldsStillWhileTheDisplayRuns) {
+  TempFolder folder;
+  test::Rig rig;
+  rig.loop.advanceMs(1700);
+  StatusPublisher publisher(rig.d(), "3-1", folder.path.string());
+  const auto startTime = [&] {
+    return parseExposition(prometheusText(publisher.report()))["plasma_display_start_time_seconds"].value;
+  };
+  const std::string first = startTime();
+  EXPECT_NEAR(std::stoll(first), std::time(nullptr) - 1.7, 1);
+  for (int step = 1; step <= 12; ++step) {
+    rig.loop.advanceMs(300);
+    ASSERT_EQ(startTime(), first) << "after " << 1700 + step * 300 << " ms of the loop's clock";
+  }
 }
 
 TEST(Metrics, BeforeTheFirstLoadAndWithAnAwkwardName) {

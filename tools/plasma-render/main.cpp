@@ -20,6 +20,7 @@
 #include "platform/event_loop.h"
 #include "present/headless_window.h"
 #include "platform/image_loader.h"
+#include "platform/site_pictures.h"
 
 using namespace plasma;
 
@@ -110,7 +111,11 @@ int main(int argc, char** argv) {
   VirtualEventLoop loop;
   HeadlessWindow window(width, height);
   DocumentHttpClient http(document);
-  auto images = makePictureFileLoader();
+  // Pictures are found as the display finds them: mapped server paths, and URLs fetched (at once,
+  // here) into a cache of the tool's own.
+  CurlClientOptions pictureClient;
+  pictureClient.userAgent = std::string("plasma-render/") + PLASMA_VERSION;
+  auto images = makeSitePictureLoader(pictureClient, "plasma-render", FetchMode::Inline);
   Display d(window, loop, http, *images, FetchMode::Inline, screenCycle());
   d.serverBaseUrl = "file-document";
   d.loadStep();

@@ -3,7 +3,10 @@
 // line, or serves documents from a folder verbatim, and can misbehave on purpose (--scenario flaky).
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <chrono>
@@ -30,7 +33,8 @@ using plasma::sample::Scenario;
 constexpr const char* kUsage =
     "usage: timetable-sim [--port 8080] [--bind 127.0.0.1] [--clock now|HH:MM]\n"
     "                     [--scenario normal|quiet|midnight|flaky] [--documents DIR]\n"
-    "                     [--page-seconds N] [--pictures DIR] [--version] [--help]\n"
+    "                     [--page-seconds N] [--pictures DIR] [--picture-style paths|urls|windows]\n"
+    "                     [--version] [--help]\n"
     "\n"
     "Answers GET /tabs/plasmatimetable.php?Circuit=N for N = 0..6 with a live timetable document.\n"
     "  --port N          port to listen on (0: any free port; the line \"listening on\" names it)\n"
@@ -41,7 +45,10 @@ constexpr const char* kUsage =
     "                    (HTTP 500, a cut-off body, line 0 \"ok\", a 15 s delay, in turn)\n"
     "  --documents DIR   serve DIR/circuit-N.txt verbatim instead (404 when missing)\n"
     "  --page-seconds N  seconds of each page (default 20 own page, 20 board, 15 messages)\n"
-    "  --pictures DIR    the slideshow pictures named in the documents\n";
+    "  --pictures DIR    the slideshow pictures named in the documents\n"
+    "  --picture-style S how the documents name them: paths (local paths, the default); urls\n"
+    "                    (served by this server at /pictures/NAME); windows (as a Windows\n"
+    "                    server would: \\\\plasmasim\\pictures\\NAME and P:\\Slides\\NAME in turn)\n";
 
 struct Options {
   int port = 8080;
@@ -52,6 +59,7 @@ struct Options {
   std::string documentsDir;
   int pageSeconds = 0;
   std::string picturesDir;
+  plasma::sample::PictureStyle pictureStyle = plasma::sample::PictureStyle::Paths;
 };
 
 [[noreturn]] void usageError(const std::string& why) {
@@ -114,6 +122,11 @@ Options parseArguments(int argc, char** argv) {
       if (!std::filesystem::is_directory(o.documentsDir)) usageError(o.documentsDir + " is not a folder");
     } else if (a == "--page-seconds") {
       o.pageSeconds = numberArgument(a, value(), 1, 32767);
+    } else if (a == "--picture-style") {
+      const std::string v = value();
+      if (!plasma::sample::pictureStyleFromName(v, o.pictureStyle)) {
+        usageError("--picture-style needs paths, urls or windows, not \"" + v + "\"");
+      }
     } else if (a == "--pictures") {
       o.picturesDir = value();
       if (!std::filesystem::is_directory(o.picturesDir)) usageError(o.picturesDir + " is not a folder");
@@ -130,12 +143,15 @@ class Simulator {
   explicit Simulator(const Options& o) : options_(o), started_(std::chrono::steady_clock::now()) {
     documentOptions_.scenario = o.scenario;
     documentOptions_.pageSeconds = o.pageSeconds;
-    if (!o.picturesDir.empty()) documentOptions_.pictures = plasma::sample::picturePaths(o.picturesDir);
+    if (!o.picturesDir.empty()) pictureFiles_ = plasma::sample::picturePaths(o.picturesDir);
+    documentOptions_.pictures = plasma::sample::pictureEntries(pictureFiles_, o.pictureStyle);
   }
 
   void install(httplib::Server& server) {
     server.Get("/tabs/plasmatimetable.php",
                [this](const httplib::Request& req, httplib::Response& res) { answer(req, res); });
+    server.Get(R"(/pictures/([^/]+))",
+               [this](const httplib::Request& req, httplib::Response& res) { servePicture(req, res); });
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) { log(req, res); });
   }
 
@@ -155,7 +171,18 @@ class Simulator {
     if (!options_.documentsDir.empty()) return "serving documents from " + options_.documentsDir;
     return std::string("scenario ") + plasma::sample::scenarioName(options_.scenario) + ", clock " + clock +
            ", " + std::to_string(documentOptions_.pictures.size()) + " pictures" +
-           (options_.picturesDir.empty() ? "" : " from " + options_.picturesDir);
+           (options_.picturesDir.empty() ? "" : " from " + options_.picturesDir) +
+           (options_.pictureStyle == plasma::sample::PictureStyle::Urls ? ", named by their URLs here" : "");
+  }
+
+  // What a display needs to find the pictures the documents name as a Windows server would.
+  std::string mappingHint() const {
+    if (options_.pictureStyle != plasma::sample::PictureStyle::Windows || options_.picturesDir.empty()) return "";
+    std::error_code ec;
+    const std::string dir = std::filesystem::absolute(options_.picturesDir, ec).lexically_normal().string();
+    return std::string("pictures named as ") + plasma::sample::kWindowsShare + "\\NAME and " +
+           plasma::sample::kWindowsDrive + "\\NAME; a display finds them with PLASMA_PICTURE_PATHS='" +
+           "//plasmasim/pictures=" + dir + ";P:/Slides=" + dir + "'";
   }
 
  private:
@@ -192,7 +219,18 @@ class Simulator {
       serveFile(circuit, res);
       return;
     }
-    std::string doc = plasma::sample::timetableDocument(circuit, clockMinutes(), documentOptions_);
+    std::string doc;
+    if (options_.pictureStyle == plasma::sample::PictureStyle::Urls) {
+      // Named by the address the display used to reach this server, so they work from any PC.
+      plasma::sample::DocumentOptions withUrls = documentOptions_;
+      const std::string host = req.get_header_value("Host");
+      withUrls.pictures = plasma::sample::pictureEntries(
+          pictureFiles_, options_.pictureStyle,
+          "http://" + (host.empty() ? options_.bind + ":" + std::to_string(options_.port) : host));
+      doc = plasma::sample::timetableDocument(circuit, clockMinutes(), withUrls);
+    } else {
+      doc = plasma::sample::timetableDocument(circuit, clockMinutes(), documentOptions_);
+    }
     const Fault fault = options_.scenario == Scenario::Flaky ? plasma::sample::flakyFault(++requests_)
                                                              : Fault::None;
     if (fault != Fault::None) note_ = std::string("flaky: ") + plasma::sample::faultName(fault);
@@ -225,6 +263,42 @@ class Simulator {
         break;
     }
     res.set_content(doc, "text/plain; charset=utf-8");
+  }
+
+  // One of the pictures, with the validators a display's cache asks again with: ETag from the
+  // file's size and time, Last-Modified, and 304 when either still holds.
+  void servePicture(const httplib::Request& req, httplib::Response& res) {
+    namespace fs = std::filesystem;
+    const std::string name = req.matches[1];
+    const auto file = std::find_if(pictureFiles_.begin(), pictureFiles_.end(),
+                                   [&](const std::string& f) { return fs::path(f).filename() == name; });
+    struct stat st {};
+    if (file == pictureFiles_.end() || ::stat(file->c_str(), &st) != 0) {
+      res.status = 404;
+      res.set_content("no such picture\n", "text/plain");
+      return;
+    }
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ULL + st.st_mtim.tv_nsec);
+    char modified[64];
+    tm utc{};
+    gmtime_r(&st.st_mtim.tv_sec, &utc);
+    std::strftime(modified, sizeof modified, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    res.set_header("ETag", etag);
+    res.set_header("Last-Modified", modified);
+    res.set_header("Cache-Control", "no-cache");
+    if (req.get_header_value("If-None-Match") == etag ||
+        (!req.has_header("If-None-Match") && req.get_header_value("If-Modified-Since") == modified)) {
+      res.status = 304;
+      return;
+    }
+    std::ifstream in(*file, std::ios::binary);
+    std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string type = fs::path(name).extension().string();
+    std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
+    type = type == ".png" ? "image/png" : type == ".gif" ? "image/gif" : type == ".bmp" ? "image/bmp" : "image/jpeg";
+    res.set_content(body, type);
   }
 
   void serveFile(int circuit, httplib::Response& res) {
@@ -267,6 +341,7 @@ class Simulator {
   }
 
   Options options_;
+  std::vector<std::string> pictureFiles_;
   plasma::sample::DocumentOptions documentOptions_;
   std::chrono::steady_clock::time_point started_;
   std::atomic<long> requests_{0};
@@ -321,6 +396,7 @@ int main(int argc, char** argv) {
   std::printf("timetable-sim listening on http://%s%s%s:%d\n", v6 ? "[" : "", options.bind.c_str(),
               v6 ? "]" : "", port);
   std::printf("timetable-sim: %s\n", simulator.describe().c_str());
+  if (const std::string hint = simulator.mappingHint(); !hint.empty()) std::printf("timetable-sim: %s\n", hint.c_str());
   std::fflush(stdout);
 
   const bool ok = server.listen_after_bind();
