@@ -241,9 +241,10 @@ def unit_state(guest, unit):
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
 
 
-def journal_seconds(guest, unit, pattern):
-    """Monotonic time (s) of the journal's first line of the unit matching the pattern."""
-    text = guest.out("journalctl -b -o short-monotonic --no-pager -u %s | grep -m1 -E '%s'" % (unit, pattern))
+def journal_seconds(guest, unit, pattern, last=False):
+    """Monotonic time (s) of the journal's first (or last) line of the unit matching the pattern."""
+    text = guest.out("journalctl -b -o short-monotonic --no-pager -u %s | grep -E '%s' | %s -n 1"
+                     % (unit, pattern, "tail" if last else "head"))
     m = re.match(r"\[\s*([0-9.]+)\]", text)
     return float(m.group(1)) if m else None
 
@@ -265,14 +266,20 @@ def check_stop(guest, instance, tool, page, shot, head=0):
         fail("systemctl stop %s: %s" % (unit, text))
     if state.get("ActiveState") != "inactive" or state.get("Result") != "success":
         fail("after a stop %s is %s, result %s" % (unit, state.get("ActiveState"), state.get("Result")))
-    # systemd records no exit status for a unit stopped before it was ready (Result says it all).
     if state.get("ExecMainCode") not in ("0", "1") or state.get("ExecMainStatus") != "0":
         fail("the display did not exit with status 0 on SIGTERM: %s" % state)
+    # A unit that is not enabled is unloaded as soon as it stops and then shows systemd's defaults
+    # (ExecMainCode 0); the journal tells how it ended either way.
+    ending = guest.out("journalctl -b -u %s --no-pager -o cat | grep -E 'Main process exited|Failed with result|"
+                       "Deactivated successfully|dumped core' | tail -n 2" % unit)
+    if "Deactivated successfully" not in ending or re.search(r"Failed with result|code=(dumped|killed)|status=[1-9]",
+                                                            ending):
+        fail("%s did not end cleanly: %s" % (unit, ending.replace("\n", " / ")))
     cores = guest.out("coredumpctl list --no-pager --no-legend 2>/dev/null")
     if cores:
         fail("core dumps in the guest: %s" % cores)
-    began = journal_seconds(guest, unit, "stopping on Terminated")
-    ended = journal_seconds(guest, unit, "Deactivated successfully|Failed with result")
+    began = journal_seconds(guest, unit, "stopping on Terminated", last=True)
+    ended = journal_seconds(guest, unit, "Deactivated successfully|Failed with result", last=True)
     if began is not None and ended is not None:
         note("  SIGTERM to the end of the unit: %.2f s in the guest" % (ended - began))
         if ended - began > 3:
