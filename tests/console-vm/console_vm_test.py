@@ -6,11 +6,14 @@ taken by QEMU itself (screendump) and compared with plasma-render's page.
 
     console_vm_test.py BUILD-DIR
 
-Two boots of one guest disk (a throw-away overlay of the cached image):
+Three boots of one guest disk (a throw-away overlay of the cached image):
   1. virtio-gpu at its own 1280x800: install, enable --now, the page on the monitor, the login
-     prompt kept off, the monitor switched off and on, stop (inactive, status 0, no core dump).
-  2. virtio-gpu with two heads at 1920x1080, the unit enabled at boot: power-on to page, start to
-     READY, peak memory; then SCREEN 1 on the second head, which had no monitor when it started.
+     prompt kept off, the monitor switched off and on, stop (inactive, status 0, no core dump, the
+     console back).
+  2. virtio-gpu with two heads at 1920x1080, the unit enabled at boot: the splash, power-on to page,
+     start to READY, peak memory; SCREEN 1 on the second head, which had no monitor when it
+     started; a second display on the card, which takes over when the first one stops.
+  3. bochs-display (another kernel driver) at 1280x800: power-on to page, stop.
 
 Exit 0 when every check passed, 1 when one failed, 77 when this machine cannot run the VM (not
 root, no QEMU). Figures and failures are printed; the screendumps, the guest's journal and the
@@ -172,9 +175,10 @@ class Guest:
         return re.sub(r"\x1b\[[0-9;]*[A-Za-z]", "", buf.decode(errors="replace"))
 
     def screendump(self, path, head=0):
+        """The head's picture as PPM, or as PNG when the path ends in .png."""
         if os.path.exists(path):
             os.unlink(path)
-        self.mon("screendump %s gpu0 %d" % (path, head))
+        self.mon("screendump %s%s gpu0 %d" % (path, " -f png" if path.endswith(".png") else "", head))
         return os.path.exists(path)
 
     def stop(self):
@@ -287,11 +291,18 @@ def check_stop(guest, instance, tool, page, shot, head=0):
     stopping = guest.out("journalctl -b -u %s --no-pager -o cat | grep -E 'stopping on|Stopped|Deactivated' | tail -3"
                          % unit)
     note("  journal: " + " / ".join(stopping.splitlines()))
-    # The console's own picture is back: the monitor no longer shows the page.
+    # The console's own picture is back: the monitor no longer shows the page, and text written to
+    # the console shows on it.
     if guest.screendump(shot, head):
         same, _ = compare(tool, shot, page)
         if same:
             fail("after the stop the monitor still shows the page (the console's mode was not put back)")
+    if head == 0:
+        after = shot[:-4] + "-console.png"
+        guest.sh("printf '\\n  the console is back\\n' > /dev/tty1")
+        time.sleep(1)
+        if guest.screendump(after, head) and compare(tool, shot, after)[0]:
+            fail("after the stop text written to the console does not show on the monitor")
 
 
 def boot_one(guest, args):
@@ -453,6 +464,25 @@ def boot_two(guest, args):
     g.sh("journalctl -b --no-pager > /share/journal-boot2.txt")
 
 
+def boot_three(guest, args):
+    """Another kernel driver (bochs-drm, QEMU's plain display), the unit enabled at boot."""
+    g, tool = guest, args["tool"]
+    page = args["1280x800"]
+    shot = os.path.join(g.run, "shot.ppm")
+    took, last = wait_for_page(g, tool, page, shot, BOOT_TIMEOUT)
+    if took is None:
+        fail("boot 3 (bochs-display): the page never reached the monitor (%s)" % last)
+    else:
+        note("boot 3 (bochs-display, 1280x800): page on the monitor %.1f s after QEMU started" % g.since_start())
+    if not g.wait_shell(BOOT_TIMEOUT):
+        fail("boot 3: no shell on the serial line")
+        return
+    driver = g.out("basename $(readlink /sys/class/drm/card0/device/driver)")
+    if driver != "bochs-drm":
+        fail("boot 3 runs on the %s driver, not bochs-drm" % driver)
+    check_stop(g, "1-0", tool, page, shot)
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -520,7 +550,8 @@ def main():
         # The second boot starts with the package installed and enabled by the first.
         for name, gpu, boot in (
                 ("boot1", "virtio-gpu-pci,id=gpu0", boot_one),
-                ("boot2", "virtio-gpu-pci,id=gpu0,max_outputs=2,xres=1920,yres=1080", boot_two)):
+                ("boot2", "virtio-gpu-pci,id=gpu0,max_outputs=2,xres=1920,yres=1080", boot_two),
+                ("boot3", "bochs-display,id=gpu0", boot_three)):
             guest = Guest(work, cache, disk, gpu, port, name,
                           "video=Virtual-2:1920x1080" if name == "boot2" else "")
             try:
