@@ -90,11 +90,10 @@ seconds and cycles through departure boards, next-train pages, countdown\n\
 pages, messages and a picture slideshow. The systemd units\n\
 plasma-display@TYPE-SCREEN run it on the bare console (KMS/DRM) or in a\n\
 desktop session; status and Prometheus metrics go to /run/plasma-display.")
-# The pages are measured in this face, which is not a library that dpkg-shlibdeps would find.
-# SDL's console driver opens the EGL and GLES loaders at run time, so nothing else pulls them in;
-# the drivers behind them are Mesa's on most PCs, but a site with a vendor driver brings its own.
-set(CPACK_DEBIAN_DISPLAY_PACKAGE_DEPENDS "fonts-liberation, libegl1, libgles2, libgbm1, libdrm2")
-set(CPACK_DEBIAN_DISPLAY_PACKAGE_RECOMMENDS "libegl-mesa0, libgl1-mesa-dri")
+# The pages are measured in this face, which is not a library that dpkg-shlibdeps would find. The
+# libraries the display links (libdrm for the console, xcb and Wayland for desktops) are found by
+# dpkg-shlibdeps; nothing is opened at run time, so no GL, EGL, GBM or Mesa is needed anywhere.
+set(CPACK_DEBIAN_DISPLAY_PACKAGE_DEPENDS "fonts-liberation")
 set(CPACK_DEBIAN_DISPLAY_PACKAGE_CONTROL_EXTRA
     ${_pkg}/debian/postinst ${_pkg}/debian/prerm ${_pkg}/debian/postrm)
 

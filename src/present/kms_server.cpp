@@ -73,6 +73,11 @@ class KmsServer final : public DisplayServer {
   std::unique_ptr<Output> openBox(int screenIndex, PixelSize size, BoxRole role, const std::string& title) override;
 
   int fd() const { return fd_; }
+  // Makes this program the card's master when no other program is. Asking with a descriptor that
+  // never was master needs CAP_SYS_ADMIN, so the card is opened afresh (a first opener becomes
+  // master) and takes the old descriptor's number, which the event loop watches; `dropBuffers`
+  // frees what was made on the old one first. False while another program drives the card.
+  bool becomeMaster(const std::function<void()>& dropBuffers);
   const std::string& path() const { return path_; }
   // Handles page-flip events until done() holds or ms pass.
   void waitFor(const std::function<bool()>& done, int ms);
@@ -107,23 +112,23 @@ class KmsScreen final : public Output {
 
   // The flip asked for last has reached the screen.
   void flipped();
-  // A look at the connectors (every few seconds): a failed screen is tried again.
-  void probe() {
-    if (connector_ != 0 && !lastOk_) events_.exposed = true;
-  }
+  // A look at the connectors (every few seconds): a failed screen is tried again, as the card's
+  // master if another program had it before.
+  void probe();
 
  private:
   bool choose();
-  void drop();
+  std::uint32_t freeCrtc(const drmModeConnector* c, const drmModeRes* res) const;
   BufferRing::Buffer allocate();
   void destroy(BufferRing::Buffer& b);
   bool setMode(std::uint32_t fb);
+  void dropBuffers();
   void releaseFb(std::uint32_t fb) {
     for (BufferRing::Buffer& b : ring_.buffers()) {
       if ((b.handle & 0xffffffffu) == fb) b.busy = false;
     }
   }
-  void failed(const std::string& what, int error);
+  void failed(const std::string& what, int error, const std::string& why = "");
 
   KmsServer& s_;
   int screenIndex_;
@@ -137,6 +142,8 @@ class KmsScreen final : public Output {
   bool flips_ = true;        // the driver takes page flips (else each frame is a mode set)
   std::uint32_t scannedFb_ = 0, pendingFb_ = 0;
   bool lastOk_ = true;
+  bool everShown_ = false;
+  bool notMaster_ = false;   // the kernel refused a mode set: another program drives the card
   std::string lastFailure_;
   OutputEvents events_;
   BufferRing ring_;
@@ -177,31 +184,27 @@ bool KmsScreen::choose() {
   Resources res(drmModeGetResources(s_.fd()));
   if (!c || !res || c->count_modes == 0) return false;
   std::uint32_t crtc = 0;
-  drmModeModeInfo mode = c->modes[0];
-  for (int i = 0; i < c->count_modes; ++i) {
-    if (c->modes[i].type & DRM_MODE_TYPE_PREFERRED) {
-      mode = c->modes[i];
-      break;
-    }
-  }
+  const auto offer = [](const drmModeModeInfo& m) {
+    return ModeOffer{m.hdisplay, m.vdisplay, static_cast<int>(m.vrefresh), (m.type & DRM_MODE_TYPE_PREFERRED) != 0,
+                     (m.type & DRM_MODE_TYPE_USERDEF) != 0};
+  };
+  std::vector<ModeOffer> offers;
+  for (int i = 0; i < c->count_modes; ++i) offers.push_back(offer(c->modes[i]));
+  // The mode the console already runs on this monitor (the operator may have chosen it with
+  // video= on the kernel's command line) is kept: no mode change, no flicker.
+  std::optional<ModeOffer> running;
   if (c->encoder_id) {
     Encoder e(drmModeGetEncoder(s_.fd(), c->encoder_id));
     if (e && e->crtc_id) {
       crtc = e->crtc_id;
-      // The mode the console already runs on this monitor (the operator may have chosen it with
-      // video= on the kernel's command line) is kept; no mode change, no flicker.
       if (drmModeCrtc* now = drmModeGetCrtc(s_.fd(), crtc)) {
-        if (now->mode_valid) mode = now->mode;
+        if (now->mode_valid) running = offer(now->mode);
         drmModeFreeCrtc(now);
       }
     }
   }
-  for (int i = 0; crtc == 0 && i < c->count_encoders; ++i) {
-    Encoder e(drmModeGetEncoder(s_.fd(), c->encoders[i]));
-    for (int j = 0; e && crtc == 0 && j < res->count_crtcs; ++j) {
-      if (e->possible_crtcs & (1u << j)) crtc = res->crtcs[j];
-    }
-  }
+  const drmModeModeInfo mode = c->modes[modeForMonitor(offers, running).value_or(0)];
+  if (crtc == 0) crtc = freeCrtc(c.p, res.p);
   if (crtc == 0) return false;
   const bool newSize = mode.hdisplay != width_ || mode.vdisplay != height_;
   if (crtc != crtc_) {
@@ -221,6 +224,29 @@ bool KmsScreen::choose() {
   }
   events_.exposed = true;
   return true;
+}
+
+// A CRTC that can drive the connector, preferably one no other monitor shows on: taking the
+// console's CRTC from another monitor would leave that one dark.
+std::uint32_t KmsScreen::freeCrtc(const drmModeConnector* c, const drmModeRes* res) const {
+  std::vector<std::uint32_t> used;
+  for (int i = 0; i < res->count_connectors; ++i) {
+    if (res->connectors[i] == c->connector_id) continue;
+    Connector other(drmModeGetConnectorCurrent(s_.fd(), res->connectors[i]));
+    if (!other || !other->encoder_id) continue;
+    Encoder e(drmModeGetEncoder(s_.fd(), other->encoder_id));
+    if (e && e->crtc_id) used.push_back(e->crtc_id);
+  }
+  std::uint32_t fallback = 0;
+  for (int i = 0; i < c->count_encoders; ++i) {
+    Encoder e(drmModeGetEncoder(s_.fd(), c->encoders[i]));
+    for (int j = 0; e && j < res->count_crtcs; ++j) {
+      if (!(e->possible_crtcs & (1u << j))) continue;
+      if (std::find(used.begin(), used.end(), res->crtcs[j]) == used.end()) return res->crtcs[j];
+      if (fallback == 0) fallback = res->crtcs[j];
+    }
+  }
+  return fallback;
 }
 
 BufferRing::Buffer KmsScreen::allocate() {
@@ -263,8 +289,9 @@ void KmsScreen::destroy(BufferRing::Buffer& b) {
   drmModeDestroyDumbBuffer(s_.fd(), static_cast<std::uint32_t>(b.handle >> 32));
 }
 
-void KmsScreen::failed(const std::string& what, int error) {
-  const std::string line = what + " on " + connectorName_ + " (" + s_.path() + ") failed: " + std::strerror(error);
+void KmsScreen::failed(const std::string& what, int error, const std::string& why) {
+  const std::string line =
+      what + " on " + connectorName_ + " (" + s_.path() + ") failed: " + std::strerror(error) + (why.empty() ? "" : "; " + why);
   if (line != lastFailure_) logLine(line);
   lastFailure_ = line;
   lastOk_ = false;
@@ -272,7 +299,10 @@ void KmsScreen::failed(const std::string& what, int error) {
 
 bool KmsScreen::setMode(std::uint32_t fb) {
   if (drmModeSetCrtc(s_.fd(), crtc_, fb, 0, 0, &connector_, 1, &mode_) != 0) {
-    failed("setting mode " + std::string(mode_.name), errno);
+    const int error = errno;
+    notMaster_ = error == EACCES || error == EPERM;
+    failed("setting mode " + std::string(mode_.name), error,
+           notMaster_ ? "another program drives the card (one display program per card)" : "");
     shown_ = false;
     return false;
   }
@@ -299,7 +329,8 @@ bool KmsScreen::present(const PixelRect& r) {
   bool ok;
   if (!shown_ || !flips_) {
     ok = setMode(fb);
-    // The buffer stays busy while it is scanned out.
+    // A buffer stays busy while it is scanned out; one the kernel refused to show is free again.
+    if (!ok && fb != scannedFb_) b.busy = false;
   } else if (drmModePageFlip(s_.fd(), crtc_, fb, DRM_MODE_PAGE_FLIP_EVENT, this) == 0) {
     flipPending_ = true;
     pendingFb_ = fb;
@@ -308,16 +339,36 @@ bool KmsScreen::present(const PixelRect& r) {
     logLine(LogPriority::Notice, "the driver of " + s_.path() + " takes no page flips; each frame is a mode set");
     flips_ = false;
     ok = setMode(fb);
+    if (!ok && fb != scannedFb_) b.busy = false;
   } else {
     failed("the page flip", errno);
     b.busy = false;
     shown_ = false;  // set the mode afresh next time (the monitor may have gone)
     ok = false;
   }
-  if (ok && !lastOk_) logLine(LogPriority::Notice, "the display is on " + connectorName_ + " again");
+  if (ok && !lastOk_) logLine(LogPriority::Notice, "the display is on " + connectorName_ + (everShown_ ? " again" : ""));
   if (ok) lastFailure_.clear();
   lastOk_ = ok;
+  everShown_ = everShown_ || ok;
   return ok;
+}
+
+void KmsScreen::probe() {
+  if (connector_ == 0 || lastOk_) return;
+  if (notMaster_ && s_.becomeMaster([this] { dropBuffers(); })) {
+    notMaster_ = false;
+    logLine(LogPriority::Notice, "the display drives " + s_.path() + " now that the other program let it go");
+  }
+  events_.exposed = true;
+}
+
+// The buffers go with the descriptor they were made on; the page is painted afresh into new ones.
+void KmsScreen::dropBuffers() {
+  ring_.clear([this](BufferRing::Buffer& b) { destroy(b); });
+  scannedFb_ = pendingFb_ = 0;
+  flipPending_ = false;
+  shown_ = false;
+  events_.resized = true;
 }
 
 void KmsScreen::flipped() {
@@ -352,8 +403,10 @@ std::string KmsScreen::place() {
 }
 
 std::string KmsScreen::describe() const {
-  return "connector " + (connectorName_.empty() ? std::string("none yet") : connectorName_) + " of " + s_.path() +
-         ", mode " + std::to_string(width_) + "x" + std::to_string(height_) + ", two dumb buffers flipped at vertical blank";
+  const std::string how = ", two dumb buffers flipped at vertical blank";
+  if (connector_ == 0) return "no monitor for screen " + std::to_string(screenIndex_) + " on " + s_.path() + " yet" + how;
+  return "connector " + connectorName_ + " of " + s_.path() + ", mode " + std::to_string(width_) + "x" +
+         std::to_string(height_) + how;
 }
 
 // ---- the server ----
@@ -382,6 +435,20 @@ std::vector<ConnectorState> KmsServer::connectors() const {
     all.push_back({c->connector_id, connectorName(c.p), c->connection == DRM_MODE_CONNECTED, c->count_modes > 0});
   }
   return all;
+}
+
+bool KmsServer::becomeMaster(const std::function<void()>& dropBuffers) {
+  if (drmSetMaster(fd_) == 0) return true;
+  const int fresh = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fresh < 0) return false;
+  if (!drmIsMaster(fresh)) {
+    close(fresh);
+    return false;
+  }
+  dropBuffers();
+  const bool moved = dup3(fresh, fd_, O_CLOEXEC) == fd_;
+  close(fresh);
+  return moved;
 }
 
 void KmsServer::handleEvents() {

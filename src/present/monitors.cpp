@@ -47,4 +47,22 @@ std::optional<std::size_t> connectorForScreen(int screenIndex, const std::vector
   return std::nullopt;
 }
 
+std::optional<std::size_t> modeForMonitor(const std::vector<ModeOffer>& modes, const std::optional<ModeOffer>& running) {
+  if (modes.empty()) return std::nullopt;
+  // Another monitor plugged in where the last one was may not take the mode that one ran.
+  for (std::size_t i = 0; running && i < modes.size(); ++i) {
+    if (modes[i].width == running->width && modes[i].height == running->height && modes[i].refresh == running->refresh) {
+      return i;
+    }
+  }
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].commandLine) return i;
+  }
+  for (std::size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].preferred) return i;
+  }
+  // The kernel lists the largest first; without any EDID that is the best guess there is.
+  return 0;
+}
+
 }  // namespace plasma

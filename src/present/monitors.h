@@ -54,6 +54,20 @@ struct ConnectorState {
   bool operator==(const ConnectorState&) const = default;
 };
 
+// One mode a monitor offers on the console, in the kernel's order.
+struct ModeOffer {
+  int width = 0, height = 0, refresh = 0;
+  bool preferred = false;    // the monitor's own choice (its EDID)
+  bool commandLine = false;  // named for this connector with video= on the kernel's command line
+};
+
+// The mode to show a monitor in: the one its CRTC already runs (`running`, the console's own or
+// the display's from before the monitor went away) when the monitor offers it, so nothing
+// flickers; else the one the operator named with video=, else the monitor's preferred mode, else
+// the first listed. None when it offers none.
+std::optional<std::size_t> modeForMonitor(const std::vector<ModeOffer>& modes,
+                                          const std::optional<ModeOffer>& running = std::nullopt);
+
 // On the console SCREEN n is the nth connector (from 0) that has a monitor with a mode, in the
 // card's own order of connectors; none while fewer are connected.
 std::optional<std::size_t> connectorForScreen(int screenIndex, const std::vector<ConnectorState>& connectors);

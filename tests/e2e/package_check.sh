@@ -68,12 +68,13 @@ depends=$(dpkg-deb -f "$display" Depends)
 recommends=$(dpkg-deb -f "$display" Recommends)
 echo "plasma-display depends: $depends; recommends: $recommends"
 has() { grep -Eq "(^|, )$2( |,|$)" <<<"$1"; }
-for needed in fonts-liberation libsdl2-2.0-0 libspng0 libjpeg62-turbo libgif7 libcairo2 libcurl4 libfontconfig1 \
-  libegl1 libgles2 libgbm1 libdrm2; do
+for needed in fonts-liberation libspng0 libjpeg62-turbo libgif7 libcairo2 libcurl4 libfontconfig1 libdrm2 \
+  libxcb1 libwayland-client0; do
   has "$depends" "$needed" || fail "plasma-display Depends lacks $needed"
 done
-for wanted in libegl-mesa0 libgl1-mesa-dri; do
-  has "$recommends" "$wanted" || fail "plasma-display Recommends lacks $wanted"
+# The console shows dumb buffers through KMS: no GL stack on a screen PC, not even recommended.
+for unwanted in 'libsdl2[-0-9.]*' 'libegl[-a-z0-9]*' 'libgles[0-9]*' 'libgbm[0-9]*' 'libgl1[-a-z]*' 'mesa[-a-z0-9]*'; do
+  has "$depends, $recommends" "$unwanted" && fail "plasma-display pulls in $unwanted: $depends; $recommends"
 done
 has "$depends" 'libcpp-httplib[0-9.]*' && fail "the screen PCs' package pulls in the HTTP server library"
 has "$(dpkg-deb -f "$tools" Depends)" 'libcpp-httplib[0-9.]*' || fail "plasma-display-tools lacks the HTTP server library"

@@ -57,6 +57,34 @@ TEST(ConsoleScreens, ScreenNIsTheNthConnectorWithAMonitorInTheCardsOrder) {
   EXPECT_EQ(connectorForScreen(0, {}), std::nullopt);
 }
 
+TEST(ConsoleScreens, AMonitorGetsTheModeNamedOnTheKernelCommandLineElseItsOwnPreferredOne) {
+  using M = ModeOffer;
+  // As the kernel lists them: preferred first, then the largest.
+  const std::vector<M> edid = {{1920, 1080, 60, true, false}, {3840, 2160, 30, false, false}, {1280, 720, 60, false, false}};
+  EXPECT_EQ(modeForMonitor(edid), 0u);
+  // video=HDMI-A-1:1280x720 marks that mode (or adds it) for the connector.
+  std::vector<M> named = edid;
+  named[2].commandLine = true;
+  EXPECT_EQ(modeForMonitor(named), 2u);
+  // A monitor forced on without an EDID offers no preferred mode: the first, unless one is named.
+  const std::vector<M> bare = {{5120, 2160, 60, false, false}, {1920, 1080, 60, false, false}};
+  EXPECT_EQ(modeForMonitor(bare), 0u);
+  EXPECT_EQ(modeForMonitor({{5120, 2160, 60, false, false}, {1920, 1080, 60, false, true}}), 1u);
+  EXPECT_EQ(modeForMonitor({}), std::nullopt);
+}
+
+TEST(ConsoleScreens, TheModeTheMonitorRunsIsKeptOnlyWhenTheMonitorOffersIt) {
+  const std::vector<ModeOffer> monitor = {
+      {1920, 1080, 60, true, false}, {1280, 800, 60, false, true}, {1280, 800, 75, false, false}};
+  // The console's mode (or the display's own, from before the monitor was switched off) wins even
+  // over the command line: changing it would only make the monitor flicker.
+  EXPECT_EQ(modeForMonitor(monitor, ModeOffer{1280, 800, 75}), 2u);
+  EXPECT_EQ(modeForMonitor(monitor, ModeOffer{1920, 1080, 60}), 0u);
+  // Another monitor plugged in where one ran 2560x1440 does not offer it: chosen afresh.
+  EXPECT_EQ(modeForMonitor(monitor, ModeOffer{2560, 1440, 60}), 1u);
+  EXPECT_EQ(modeForMonitor({}, ModeOffer{1920, 1080, 60}), std::nullopt);
+}
+
 TEST(WaylandScreens, OutputsCountFromTheOneAtTheOriginWhateverTheirOrder) {
   // Listed as the compositor announced them: the right-hand output first.
   MonitorLayout layout{{{1920, 0, 1280, 1024}, {0, 0, 1920, 1080}}, 0};
