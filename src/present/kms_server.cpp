@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "present/buffer_ring.h"
+#include "present/clock.h"
 #include "present/display_server.h"
 #include "present/monitors.h"
 #include "present/shared_screen.h"
@@ -24,12 +25,6 @@
 
 namespace plasma {
 namespace {
-
-std::int64_t monotonicMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
 
 // How often the connectors are looked at: a monitor plugged in or switched on is taken up within
 // this time, without a restart. Reading the kernel's last known state costs one ioctl each.
