@@ -1,5 +1,7 @@
 #include "present/buffer_ring.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -11,6 +13,19 @@ PixelRect unite(const PixelRect& a, const PixelRect& b) {
   if (a.right <= a.left || a.bottom <= a.top) return b;
   if (b.right <= b.left || b.bottom <= b.top) return a;
   return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
+
+cairo_surface_t* imageOverMapping(void* pixels, int width, int height, int stride) {
+  return cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels), CAIRO_FORMAT_RGB24, width, height,
+                                             stride);
+}
+
+void dropImageOverMapping(cairo_surface_t* image) {
+  unsigned char* pixels = cairo_image_surface_get_data(image);
+  const std::size_t bytes =
+      static_cast<std::size_t>(cairo_image_surface_get_stride(image)) * cairo_image_surface_get_height(image);
+  cairo_surface_destroy(image);
+  munmap(pixels, bytes);
 }
 
 PixelRect subtract(const PixelRect& from, const PixelRect& cut) {

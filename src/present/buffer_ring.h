@@ -58,6 +58,11 @@ class BufferRing {
   PixelRect overwrite_{};
 };
 
+// An RGB24 image over pixels mapped from a server's buffer, and its end: the image destroyed, then
+// the pixels unmapped.
+cairo_surface_t* imageOverMapping(void* pixels, int width, int height, int stride);
+void dropImageOverMapping(cairo_surface_t* image);
+
 // The smallest rectangle holding both; an empty one adds nothing.
 PixelRect unite(const PixelRect& a, const PixelRect& b);
 // What is left of `from` once `cut` is taken away, where that is a rectangle; `from` itself where

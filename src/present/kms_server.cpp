@@ -267,19 +267,14 @@ BufferRing::Buffer KmsScreen::allocate() {
   }
   // Dumb buffers start zeroed on most drivers, but not by promise.
   std::memset(pixels, 0, bytes);
-  b.image = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels), CAIRO_FORMAT_RGB24, width_,
-                                                height_, static_cast<int>(pitch));
+  b.image = imageOverMapping(pixels, width_, height_, static_cast<int>(pitch));
   b.handle = (std::uintptr_t{handle} << 32) | fb;
   return b;
 }
 
 void KmsScreen::destroy(BufferRing::Buffer& b) {
   if (!b.image) return;
-  unsigned char* pixels = cairo_image_surface_get_data(b.image);
-  const std::size_t bytes =
-      static_cast<std::size_t>(cairo_image_surface_get_stride(b.image)) * cairo_image_surface_get_height(b.image);
-  cairo_surface_destroy(b.image);
-  munmap(pixels, bytes);
+  dropImageOverMapping(b.image);
   drmModeRmFB(s_.fd(), static_cast<std::uint32_t>(b.handle & 0xffffffffu));
   drmModeDestroyDumbBuffer(s_.fd(), static_cast<std::uint32_t>(b.handle >> 32));
 }

@@ -298,19 +298,14 @@ BufferRing::Buffer WaylandSurface::allocate() {
   wl_shm_pool_destroy(pool);
   close(fd);
   wl_buffer_add_listener(buffer, &kBufferListener, this);
-  b.image = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels), CAIRO_FORMAT_RGB24, width_, height_,
-                                                stride);
+  b.image = imageOverMapping(pixels, width_, height_, stride);
   b.handle = reinterpret_cast<std::uintptr_t>(buffer);
   return b;
 }
 
 void WaylandSurface::destroyBuffer(BufferRing::Buffer& b) {
   if (!b.image) return;
-  unsigned char* pixels = cairo_image_surface_get_data(b.image);
-  const std::size_t bytes =
-      static_cast<std::size_t>(cairo_image_surface_get_stride(b.image)) * cairo_image_surface_get_height(b.image);
-  cairo_surface_destroy(b.image);
-  munmap(pixels, bytes);
+  dropImageOverMapping(b.image);
   wl_buffer_destroy(reinterpret_cast<wl_buffer*>(b.handle));
 }
 

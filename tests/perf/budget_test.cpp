@@ -187,6 +187,19 @@ std::string longLists(int stops) { return std::string(PLASMA_SOURCE_DIR) + "/tes
 
 bool haveSway() { return ::access("/usr/bin/sway", X_OK) == 0; }
 
+// From the window shown at the end of the splash to READY: type 3, three runs, the median.
+void firstPageWithin150MsOfTheSplash(WholeProgramOptions o) {
+  o.displayType = 3;
+  o.settleSeconds = 0;
+  o.runSeconds = 0;
+  std::vector<double> ms;
+  for (int run = 0; run < 3; ++run) ms.push_back(runWholeProgram(o).afterSplashMs);
+  const Figure f = summarize(ms);
+  ::testing::Test::RecordProperty("after_splash_ms", std::to_string(f.median) + " (min " + std::to_string(f.min) +
+                                                         ", max " + std::to_string(f.max) + ")");
+  EXPECT_LE(f.median, 150.0 * perfMargin()) << f.median << " ms (min " << f.min << ", max " << f.max << ")";
+}
+
 // Type 1 with sixty stops, a pixel a frame: the strip scrolls for the whole window of measure.
 WholeProgramOptions scrollingWithoutPause(WholeProgramOptions o) {
   o.displayType = 1;
@@ -244,18 +257,9 @@ TEST(PerfScreen, AStripScrollingWithoutPauseUnderSwayCostsTheDisplayThreePercent
 
 TEST(PerfScreen, TheFirstPageIsUnderSwayWithin150MsOfTheSplash) {
   if (!haveSway()) GTEST_SKIP() << "SKIPPED: sway is not installed";
-  std::vector<double> ms;
-  for (int run = 0; run < 3; ++run) {
-    WholeProgramOptions o = programOptions(kFullHd);
-    o.sway = true;
-    o.displayType = 3;
-    o.settleSeconds = 0;
-    o.runSeconds = 0;
-    ms.push_back(runWholeProgram(o).afterSplashMs);
-  }
-  const Figure f = summarize(ms);
-  RecordProperty("after_splash_ms", std::to_string(f.median) + " (min " + std::to_string(f.min) + ", max " + std::to_string(f.max) + ")");
-  EXPECT_LE(f.median, 150.0 * perfMargin()) << f.median << " ms (min " << f.min << ", max " << f.max << ")";
+  WholeProgramOptions o = programOptions(kFullHd);
+  o.sway = true;
+  firstPageWithin150MsOfTheSplash(o);
 }
 
 TEST(PerfScreen, TheSlideshowOnARealWindowHoldsAtMost45Mb) {
@@ -301,17 +305,7 @@ TEST(PerfScreen, ARealWindowAt4kHoldsAtMost110Mb) {
 
 TEST(PerfScreen, TheFirstPageIsOnTheRealWindowWithin150MsOfTheSplash) {
   if (!haveXvfb()) GTEST_SKIP() << "SKIPPED: Xvfb is not installed";
-  std::vector<double> ms;
-  for (int run = 0; run < 3; ++run) {
-    WholeProgramOptions o = onXvfb(kFullHd);
-    o.displayType = 3;
-    o.settleSeconds = 0;
-    o.runSeconds = 0;
-    ms.push_back(runWholeProgram(o).afterSplashMs);
-  }
-  const Figure f = summarize(ms);
-  RecordProperty("after_splash_ms", std::to_string(f.median) + " (min " + std::to_string(f.min) + ", max " + std::to_string(f.max) + ")");
-  EXPECT_LE(f.median, 150.0 * perfMargin()) << f.median << " ms (min " << f.min << ", max " << f.max << ")";
+  firstPageWithin150MsOfTheSplash(onXvfb(kFullHd));
 }
 
 }  // namespace
