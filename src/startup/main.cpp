@@ -149,17 +149,10 @@ std::map<std::string, std::string> environment() {
   return env;
 }
 
-// Connects to the display server the session names. Null, with why not, when none answers.
-std::unique_ptr<DisplayServer> connectToServer(std::string* why) {
-  std::string problem;
-  const std::vector<ServerKind> candidates = serverCandidates(environment(), &problem);
-  if (!problem.empty()) logLine(problem);
-  return openDisplayServer(candidates, why);
-}
-
 // Tries again every few seconds until a display server answers or the program is told to stop;
 // logs the failure once a minute and tells a service manager it is still starting.
-std::unique_ptr<DisplayServer> waitForServer(RealEventLoop& loop, std::string why) {
+std::unique_ptr<DisplayServer> waitForServer(RealEventLoop& loop, const std::vector<ServerKind>& candidates,
+                                             std::string why) {
   logLine("no display to show on: " + why + "; trying again every " + std::to_string(kDisplayRetryMs / 1000) +
           " s (PLASMA_HEADLESS=WIDTHxHEIGHT runs without one)");
   ServiceNotifier manager;
@@ -171,7 +164,7 @@ std::unique_ptr<DisplayServer> waitForServer(RealEventLoop& loop, std::string wh
                  std::to_string((kDisplayRetryMs + 10000) * 1000LL) + (manager.watchdogPingUs() > 0 ? "\nWATCHDOG=1" : ""));
     loop.runUntilUs(loop.nowUs() + kDisplayRetryMs * 1000LL);
     if (loop.quitting()) break;
-    if (auto server = connectToServer(&why)) {
+    if (auto server = openDisplayServer(candidates, &why)) {
       logLine(LogPriority::Notice, "a display is there after " + std::to_string((loop.nowUs() - startUs) / 1000000) + " s");
       return server;
     }
@@ -192,15 +185,19 @@ std::unique_ptr<DisplayServer> startServer(RealEventLoop& loop, const StartArgum
   if (const char* old = std::getenv("PLASMA_PRESENT"); old && *old) {
     logLine(LogPriority::Notice, "PLASMA_PRESENT is no longer used: each display server has one way to show the page");
   }
+  // The session's choice is read once: a setting that names no server is said once, not at every try.
+  std::string problem;
+  const std::vector<ServerKind> candidates = serverCandidates(environment(), &problem);
+  if (!problem.empty()) logLine(problem);
   std::string why;
-  if (auto server = connectToServer(&why)) return server;
+  if (auto server = openDisplayServer(candidates, &why)) return server;
   if (args.outcome != StartArguments::Outcome::Start) {
     logLine(LogPriority::Error, args.outcome == StartArguments::Outcome::WrongCount ? std::string(kArgumentsMessage)
                                                                                     : "cannot start: " + args.error);
     *refused = 2;
     return nullptr;
   }
-  return waitForServer(loop, why);
+  return waitForServer(loop, candidates, why);
 }
 
 // How long the message box waits for someone to dismiss it.
