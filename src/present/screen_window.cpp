@@ -91,17 +91,17 @@ void ScreenWindow::scrollCopy(const Surface& source, int sx, int sy, int width, 
   cairo_surface_flush(from);
   if (behind_.source) cairo_surface_destroy(behind_.source);
   behind_ = {cairo_surface_reference(from), sx, sy};
-  const bool ok = output_->presentScroll(area, advanced, from, sx, sy + height - advanced);
-  if (!ok && !showFailing_) logLine("the display window cannot be shown on the monitor");
-  if (ok && showFailing_) logLine(LogPriority::Notice, "the display window is shown again");
-  showFailing_ = !ok;
+  shown(output_->presentScroll(area, advanced, from, sx, sy + height - advanced));
 }
 
 void ScreenWindow::refresh() {
   if (dirty_.right <= dirty_.left) return;
   const PixelRect r = dirty_;
   dirty_ = {};
-  const bool ok = output_->present(r);
+  shown(output_->present(r));
+}
+
+void ScreenWindow::shown(bool ok) {
   if (!ok && !showFailing_) logLine("the display window cannot be shown on the monitor");
   if (ok && showFailing_) logLine(LogPriority::Notice, "the display window is shown again");
   showFailing_ = !ok;

@@ -43,6 +43,8 @@ class ScreenWindow final : public Window {
 
  private:
   void addDirty(int x0, int y0, int x1, int y1);
+  // One line when frames stop reaching the monitor, one when they reach it again.
+  void shown(bool ok);
   void presentAll();
   std::unique_ptr<Output> output_;
   PixelRect dirty_{};  // empty when right <= left
