@@ -22,6 +22,9 @@ struct WholeProgramOptions {
   // Show under sway on its headless backend (pixman, no keyboard or mouse) at `size`, both run as
   // "nobody" when the run is root; sway's CPU is then counted too.
   bool sway = false;
+  // The same under weston on its headless backend with its GL renderer (software GL here): a
+  // compositor that copies the client's pixels and lets its buffer go, as GPU desktops do.
+  bool westonGl = false;
   // Serve DIR/circuit-N.txt as they stand instead of the sample line's live documents.
   std::string documents;
 };

@@ -91,6 +91,13 @@ BufferRing::Buffer& BufferRing::drawTarget() {
     return -1;
   };
   int chosen = pick();
+  if (chosen < 0 && buffers_.size() == 1 && !newestShown_) {
+    // A compositor that uploads the pixels (a GL one) lets go of the buffer by the time it has
+    // shown them; one that reads the buffer while it shows it (a CPU compositor, scan-out) still
+    // holds it then, and only then is a second screenful worth its memory.
+    wait_([&] { return pick() >= 0 || newestShown_; }, kReleaseWaitMs);
+    chosen = pick();
+  }
   if (chosen < 0 && buffers_.size() >= 2) {
     wait_([&] { return pick() >= 0; }, kReleaseWaitMs);
     chosen = pick();
@@ -128,6 +135,7 @@ BufferRing::Buffer& BufferRing::presented(const PixelRect& changed) {
   }
   newest_ = target_;
   target_ = -1;
+  newestShown_ = false;
   drawn.busy = true;
   return drawn;
 }

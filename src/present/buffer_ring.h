@@ -29,7 +29,9 @@ class BufferRing {
   // The buffer to draw into, up to date: the newest one when the server no longer reads it (no
   // copy at all), else another one the server has let go, with what it lacks copied from the
   // newest. Waits for the server up to a frame's worth of time, then makes a third buffer rather
-  // than draw under the server's eyes. The same buffer until present().
+  // than draw under the server's eyes. While there is one buffer, a second is made only once the
+  // server has shown the first and still holds it: a compositor that copies the pixels lets go by
+  // then, and one screenful of memory serves. The same buffer until present().
   Buffer& drawTarget();
   // The buffer drawn into becomes the newest; every other one lags behind by `changed`.
   Buffer& presented(const PixelRect& changed);
@@ -38,6 +40,8 @@ class BufferRing {
   void willOverwrite(const PixelRect& r);
   // The server no longer reads the buffer with this handle.
   void released(std::uintptr_t handle);
+  // The server has shown the newest buffer (a frame callback, a completed page flip).
+  void shown() { newestShown_ = true; }
   // All buffers go (the size changes); `destroy` is called for each.
   void clear(const std::function<void(Buffer&)>& destroy);
   bool empty() const { return buffers_.empty(); }
@@ -55,6 +59,7 @@ class BufferRing {
   std::vector<Buffer> buffers_;
   int newest_ = -1;
   int target_ = -1;
+  bool newestShown_ = false;
   PixelRect overwrite_{};
 };
 

@@ -336,6 +336,8 @@ bool KmsScreen::present(const PixelRect& r) {
     shown_ = false;  // set the mode afresh next time (the monitor may have gone)
     ok = false;
   }
+  // A mode set shows the buffer before it returns; a flip shows it at the next vertical blank.
+  if (ok && !flipPending_) ring_.shown();
   if (ok && !lastOk_) logLine(LogPriority::Notice, "the display is on " + connectorName_ + (everShown_ ? " again" : ""));
   if (ok) lastFailure_.clear();
   lastOk_ = ok;
@@ -366,6 +368,7 @@ void KmsScreen::flipped() {
   flipPending_ = false;
   if (scannedFb_ && scannedFb_ != pendingFb_) releaseFb(scannedFb_);
   scannedFb_ = pendingFb_;
+  ring_.shown();
 }
 
 std::string KmsScreen::place() {

@@ -209,6 +209,7 @@ const wl_callback_listener WaylandSurface::kFrameListener = {
           if (self->frame_ == cb) self->frame_ = nullptr;
           self->frameDone_ = true;
           self->drawn_ = true;
+          self->ring_.shown();
           if (self->saidNotDrawn_) logLine(LogPriority::Notice, "the Wayland compositor draws the display again");
           self->saidNotDrawn_ = false;
         },

@@ -53,7 +53,9 @@ TEST(BufferRing, TheBufferHandedOutHoldsTheNewestPageAndIsNeverOneTheServerReads
   Rig rig;
   const BufferRing::Buffer first = rig.frame({0, 0, 16, 16}, 0x112233);
   ASSERT_TRUE(first.busy);
-  // The server holds the only buffer: a second one, brought up to date whole.
+  // The server has shown the only buffer and still holds it: a second one at once, brought up to
+  // date whole.
+  rig.ring.shown();
   BufferRing::Buffer& second = rig.ring.drawTarget();
   EXPECT_NE(second.handle, first.handle);
   EXPECT_EQ(at(second.image, 5, 5), 0x112233u);
@@ -72,11 +74,21 @@ TEST(BufferRing, TheBufferHandedOutHoldsTheNewestPageAndIsNeverOneTheServerReads
 }
 
 TEST(BufferRing, TheNewestBufferIsDrawnIntoAgainOnceTheServerLetsGoOfIt) {
-  Rig rig;
-  const BufferRing::Buffer& shown = rig.frame({0, 0, 16, 16}, 0x445566);
-  rig.ring.released(shown.handle);  // a compositor that copies the pixels at once
-  EXPECT_EQ(rig.ring.drawTarget().handle, shown.handle);
-  EXPECT_EQ(rig.made.size(), 1u) << "a second buffer where one serves";
+  // A compositor that copies the pixels at once, and one that lets go at its next repaint (a GL
+  // one uploading them): one buffer serves both, frame after frame.
+  for (const bool atOnce : {true, false}) {
+    SCOPED_TRACE(atOnce ? "let go at once" : "let go while the ring waits");
+    Rig rig;
+    for (std::uint32_t rgb : {0x445566u, 0x778899u}) {
+      const BufferRing::Buffer& shown = rig.frame({0, 0, 16, 16}, rgb);
+      if (atOnce) rig.ring.released(shown.handle);
+      else rig.releaseWhileWaiting = shown.handle;
+      EXPECT_EQ(rig.ring.drawTarget().handle, shown.handle);
+      EXPECT_EQ(at(rig.ring.drawTarget().image, 1, 1), rgb);
+    }
+    EXPECT_EQ(rig.made.size(), 1u) << "a second buffer where one serves";
+    EXPECT_EQ(rig.waits, atOnce ? 0 : 2);
+  }
 }
 
 TEST(BufferRing, WhatTheNextCopyOverwritesIsNotBroughtUpToDateFirst) {
@@ -95,6 +107,7 @@ TEST(BufferRing, WhatTheNextCopyOverwritesIsNotBroughtUpToDateFirst) {
 TEST(BufferRing, AServerThatHoldsEveryBufferGetsAThirdRatherThanADrawingUnderItsEyes) {
   Rig rig;
   rig.frame({0, 0, 16, 16}, 0x010101);
+  rig.ring.shown();
   rig.frame({0, 0, 16, 16}, 0x020202);
   // Both held and none let go while the ring waits.
   BufferRing::Buffer& third = rig.ring.drawTarget();
