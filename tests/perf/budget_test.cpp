@@ -239,15 +239,20 @@ TEST(PerfScreen, TheSampleLineOnX11HoldsAtMost40Mb) {
   EXPECT_LE(f.peakResidentKb / 1024.0, 40 * perfMargin()) << f.peakResidentKb / 1024.0 << " MB";
 }
 
+// The strip scrolling without pause under a Wayland compositor, its figures recorded.
+WholeProgramFigures scrollOnWayland(const WholeProgramOptions& o) {
+  const WholeProgramFigures f = runWholeProgram(scrollingWithoutPause(o));
+  ::testing::Test::RecordProperty("cpu_display_percent", std::to_string(f.cpuPercent()));
+  ::testing::Test::RecordProperty("peak_resident_mb", std::to_string(f.peakResidentKb / 1024.0));
+  EXPECT_FALSE(f.glMapped) << "a GL library is mapped";
+  return f;
+}
+
 TEST(PerfScreen, AStripScrollingWithoutPauseUnderSwayCostsTheDisplayThreePercentIn45Mb) {
   if (!haveSway()) GTEST_SKIP() << "SKIPPED: sway is not installed";
   WholeProgramOptions o = programOptions(kFullHd);
   o.sway = true;
-  o = scrollingWithoutPause(o);
-  const WholeProgramFigures f = runWholeProgram(o);
-  RecordProperty("cpu_display_percent", std::to_string(f.cpuPercent()));
-  RecordProperty("peak_resident_mb", std::to_string(f.peakResidentKb / 1024.0));
-  EXPECT_FALSE(f.glMapped) << "a GL library is mapped";
+  const WholeProgramFigures f = scrollOnWayland(o);
   // The aims are 1.0 % and 40 MB. A compositor that reads the client's buffer until it gets the
   // next one (pixman, as here) makes the display keep two buffers besides its canvas, and every
   // frame copies the list area into the next one (1.8 MB): about 3 % and 45 MB here. These hold
@@ -260,11 +265,7 @@ TEST(PerfScreen, AStripScrollingWithoutPauseUnderACopyingCompositorHoldsOneBuffe
   if (!haveWeston()) GTEST_SKIP() << "SKIPPED: weston is not installed";
   WholeProgramOptions o = programOptions(kFullHd);
   o.westonGl = true;
-  o = scrollingWithoutPause(o);
-  const WholeProgramFigures f = runWholeProgram(o);
-  RecordProperty("cpu_display_percent", std::to_string(f.cpuPercent()));
-  RecordProperty("peak_resident_mb", std::to_string(f.peakResidentKb / 1024.0));
-  EXPECT_FALSE(f.glMapped) << "a GL library is mapped";
+  const WholeProgramFigures f = scrollOnWayland(o);
   // No margin: memory does not grow on a slower machine, and a second buffer (8.3 MB) would hide
   // in one.
   EXPECT_LE(f.peakResidentKb / 1024.0, 40) << f.peakResidentKb / 1024.0 << " MB";
