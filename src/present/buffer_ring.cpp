@@ -95,7 +95,7 @@ BufferRing::Buffer& BufferRing::drawTarget() {
     // A compositor that uploads the pixels (a GL one) lets go of the buffer by the time it has
     // shown them; one that reads the buffer while it shows it (a CPU compositor, scan-out) still
     // holds it then, and only then is a second screenful worth its memory.
-    wait_([&] { return pick() >= 0 || newestShown_; }, kReleaseWaitMs);
+    wait_([&] { return pick() >= 0 || newestShown_; }, kShownWaitMs);
     chosen = pick();
   }
   if (chosen < 0 && buffers_.size() >= 2) {

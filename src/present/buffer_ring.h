@@ -51,6 +51,9 @@ class BufferRing {
 
   // How long drawTarget() waits for a buffer before it makes another.
   static constexpr int kReleaseWaitMs = 100;
+  // How long the one buffer is waited for before a second is made: a compositor drawing slowly
+  // (a busy machine, software GL) would otherwise cost a screenful of memory for good.
+  static constexpr int kShownWaitMs = 1000;
   static constexpr std::size_t kMaxBuffers = 3;
 
  private:

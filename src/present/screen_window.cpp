@@ -91,7 +91,14 @@ void ScreenWindow::scrollCopy(const Surface& source, int sx, int sy, int width, 
   cairo_surface_flush(from);
   if (behind_.source) cairo_surface_destroy(behind_.source);
   behind_ = {cairo_surface_reference(from), sx, sy};
-  shown(output_->presentScroll(area, advanced, from, sx, sy + height - advanced));
+  if (output_->presentScroll(area, advanced, from, sx, sy + height - advanced)) {
+    shown(true);
+    return;
+  }
+  // The server could not move it: the step goes to the screen as a copy.
+  catchUp();
+  addDirty(area.left, area.top, area.right, area.bottom);
+  refresh();
 }
 
 void ScreenWindow::refresh() {

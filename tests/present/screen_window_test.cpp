@@ -45,6 +45,10 @@ class HeldBuffers final : public Output {
     return true;
   }
   void willOverwrite(const PixelRect& r) override { ring_.willOverwrite(r); }
+  // A server that offers to move pixels and then cannot (its request refused).
+  bool movesPixels() const override { return refusesScroll_; }
+  bool presentScroll(const PixelRect&, int, cairo_surface_t*, int, int) override { return false; }
+  void refuseScrolls() { refusesScroll_ = true; }
   bool onScreen() const override { return true; }
   OutputEvents takeEvents() override { return {}; }
   std::string place() override { return ""; }
@@ -59,6 +63,7 @@ class HeldBuffers final : public Output {
   BufferRing ring_;
   std::uintptr_t previous_ = 0;
   cairo_surface_t* shown_ = nullptr;
+  bool refusesScroll_ = false;
 };
 
 std::shared_ptr<const Picture> twoColourPicture(int w, int h) {
@@ -91,6 +96,26 @@ TEST(DoubleBufferedWindow, APictureThatStandsInForTheCanvasIsShownWholeAgainAndA
     presentCanvas(canvas, window, 0, 1);
     EXPECT_EQ(test::pixel(out.shown(), 2, 2), (Colour{255, 0, 0})) << "present " << i;
     EXPECT_EQ(test::pixel(out.shown(), 60, 30), (Colour{0, 0, 255})) << "present " << i;
+  }
+}
+
+TEST(DoubleBufferedWindow, AScrollStepTheServerCannotMoveReachesTheScreenAsACopy) {
+  auto held = std::make_unique<HeldBuffers>(16, 16);
+  HeldBuffers& out = *held;
+  out.refuseScrolls();
+  ScreenWindow window(std::move(held));
+  // A strip whose every row has its own colour, scrolled a row at a time through rows 4 to 11.
+  CairoSurface strip(8, 24);
+  for (int y = 0; y < 24; ++y) {
+    strip.setForeColour(Colour{static_cast<std::uint8_t>(y * 10), 0, 0});
+    strip.filledBox(0, y, 7, y);
+  }
+  for (int step = 0; step < 3; ++step) {
+    window.scrollCopy(strip, 0, step, 8, 8, 4, 4, step == 0 ? 0 : 1);
+    window.refresh();
+    for (int y = 4; y < 12; ++y) {
+      EXPECT_EQ(test::pixel(out.shown(), 5, y).r, (y - 4 + step) * 10) << "step " << step << ", row " << y;
+    }
   }
 }
 
