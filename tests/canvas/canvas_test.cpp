@@ -208,18 +208,7 @@ TEST(Surface, RecorderLogsResolvedGeometryAndState) {
 constexpr Colour kRed{255, 0, 0};
 constexpr Colour kBlue{0, 0, 255};
 
-// An opaque picture: red, with a blue bottom-right corner, so a misplaced copy shows.
-std::shared_ptr<const Picture> redPicture(int w, int h) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-  cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, 1, 0, 0);
-  cairo_paint(cr);
-  cairo_set_source_rgb(cr, 0, 0, 1);
-  cairo_rectangle(cr, w - 4, h - 4, 4, 4);
-  cairo_fill(cr);
-  cairo_destroy(cr);
-  return std::make_shared<Picture>(s);
-}
+using test::redPicture;
 
 // A window image of its own, as the display's window keeps one.
 struct ImageWindow final : WindowImage {

@@ -66,18 +66,6 @@ class HeldBuffers final : public Output {
   bool refusesScroll_ = false;
 };
 
-std::shared_ptr<const Picture> twoColourPicture(int w, int h) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
-  cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, 1, 0, 0);
-  cairo_paint(cr);
-  cairo_set_source_rgb(cr, 0, 0, 1);
-  cairo_rectangle(cr, w / 2, h / 2, w / 2, h / 2);
-  cairo_fill(cr);
-  cairo_destroy(cr);
-  return std::make_shared<Picture>(s);
-}
-
 TEST(DoubleBufferedWindow, APictureThatStandsInForTheCanvasIsShownWholeAgainAndAgain) {
   auto held = std::make_unique<HeldBuffers>(64, 32);
   HeldBuffers& out = *held;
@@ -87,7 +75,7 @@ TEST(DoubleBufferedWindow, APictureThatStandsInForTheCanvasIsShownWholeAgainAndA
   canvas.setBackColour(colours::kBoardBackground);
   presentCanvas(canvas, window, 0, 1);
   canvas.setBackColour(colours::kBlack);
-  canvas.setPicture(twoColourPicture(64, 32));
+  canvas.setPicture(test::redPicture(64, 32));
   presentCanvas(canvas, window, 0, 1);
   ASSERT_TRUE(canvas.pictureShownOn(window));
   // The same picture again (a load's redraw, an error page over it): the canvas hands over the

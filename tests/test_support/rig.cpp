@@ -54,6 +54,18 @@ Colour pixel(cairo_surface_t* image, int x, int y) {
                 static_cast<std::uint8_t>(*p & 0xff)};
 }
 
+std::shared_ptr<const Picture> redPicture(int w, int h) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_paint(cr);
+  cairo_set_source_rgb(cr, 0, 0, 1);
+  cairo_rectangle(cr, w - 4, h - 4, 4, 4);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  return std::make_shared<Picture>(s);
+}
+
 std::string fixturePath(const std::string& name) { return std::string(PLASMA_TEST_DIR) + "/fixtures/" + name; }
 std::string resourcePath(const std::string& name) {
   return std::string(PLASMA_SOURCE_DIR) + "/resources/" + name;

@@ -54,6 +54,10 @@ std::string document(const std::vector<std::pair<int, std::string>>& lines = {})
 // Reads a pixel of a surface or window image.
 Colour pixel(cairo_surface_t* image, int x, int y);
 
+// An opaque slideshow picture: red, with a blue 4 x 4 bottom-right corner, so a misplaced or
+// missing copy shows.
+std::shared_ptr<const Picture> redPicture(int w, int h);
+
 // Path of a file under tests/fixtures or resources.
 std::string fixturePath(const std::string& name);
 std::string resourcePath(const std::string& name);
